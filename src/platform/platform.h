@@ -1,0 +1,42 @@
+// The platform seam in one place: every OS service the core uses, as interfaces. The service
+// receives a Platform; tests build one from fakes (tests/support) and the program from the
+// native backend (POSIX here, Win32 on Windows).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/diagnostic_log.h"
+#include "platform/named_mutex.h"
+#include "platform/registry.h"
+#include "platform/service_host.h"
+#include "platform/sockets.h"
+#include "platform/system.h"
+#include "platform/threads.h"
+
+namespace corvane {
+
+struct Platform {
+    IClock* clock = nullptr;
+    IRegistry* registry = nullptr;
+    IMutexes* mutexes = nullptr;
+    IThreads* threads = nullptr;
+    IServiceHost* serviceHost = nullptr;
+    ISystem* system = nullptr;
+    ISockets* sockets = nullptr;
+    DiagnosticLog* diagnostics = nullptr;
+};
+
+// Owns the objects of one backend and hands them out as a Platform.
+class NativePlatform {
+public:
+    virtual ~NativePlatform() = default;
+    virtual Platform& Get() = 0;
+};
+
+// The backend of the platform this program was built for. On POSIX every path lies under the
+// state root ($CORVANE_ROOT, default "/").
+std::unique_ptr<NativePlatform> CreateNativePlatform();
+
+}  // namespace corvane

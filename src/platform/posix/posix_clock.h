@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/clock.h"
+
+namespace corvane::posix {
+
+class PosixClock final : public IClock {
+public:
+    uint32_t GetTickCount() override;
+    FileTime GetSystemTimeAsFileTime() override;
+    FileTime ToLocalFileTime(FileTime utc) override;
+    void Sleep(uint32_t milliseconds) override;
+};
+
+}  // namespace corvane::posix

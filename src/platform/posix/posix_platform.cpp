@@ -1,0 +1,52 @@
+// The POSIX backend: every path under the state root ($CORVANE_ROOT, default "/").
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_mutexes.h"
+#include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_service_host.h"
+#include "platform/posix/posix_sockets.h"
+#include "platform/posix/posix_system.h"
+#include "platform/posix/posix_threads.h"
+#include "platform/posix/state_root.h"
+
+namespace corvane {
+
+namespace {
+class PosixPlatform final : public NativePlatform {
+public:
+    explicit PosixPlatform(posix::StateRoot root)
+        : m_registry(root.RegistryDir()),
+          m_mutexes(root.LockDir()),
+          m_serviceHost(root.ControlSocketPath()),
+          m_system(root) {
+        m_platform.clock = &m_clock;
+        m_platform.registry = &m_registry;
+        m_platform.mutexes = &m_mutexes;
+        m_platform.threads = &m_threads;
+        m_platform.serviceHost = &m_serviceHost;
+        m_platform.system = &m_system;
+        m_platform.sockets = &m_sockets;
+        m_platform.diagnostics = &m_diagnostics;
+    }
+    Platform& Get() override { return m_platform; }
+
+private:
+    posix::PosixClock m_clock;
+    posix::PosixRegistry m_registry;
+    posix::PosixMutexes m_mutexes;
+    posix::PosixThreads m_threads;
+    posix::PosixServiceHost m_serviceHost;
+    posix::PosixSystem m_system;
+    posix::PosixSockets m_sockets;
+    DiagnosticLog m_diagnostics;
+    Platform m_platform;
+};
+}  // namespace
+
+std::unique_ptr<NativePlatform> CreateNativePlatform() {
+    return std::make_unique<PosixPlatform>(posix::StateRoot::FromEnvironment());
+}
+
+}  // namespace corvane

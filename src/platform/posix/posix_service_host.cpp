@@ -1,0 +1,158 @@
+#include "platform/posix/posix_service_host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/posix/control_protocol.h"
+#include "platform/posix/state_root.h"
+#include "platform/types.h"
+
+namespace corvane::posix {
+
+namespace {
+constexpr uint32_t kServiceCannotAcceptCtrl = 1061;
+
+// Signals reach the dispatcher through a pipe; the handler may only write to it.
+int g_signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+}  // namespace
+
+PosixServiceHost::PosixServiceHost(std::string controlSocketPath) : m_socketPath(std::move(controlSocketPath)) {}
+
+ServiceStatusHandle PosixServiceHost::RegisterServiceCtrlHandlerEx(std::u16string_view, ServiceControlHandler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handler = std::move(handler);
+    return 1;
+}
+
+bool PosixServiceHost::SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+    if (handle == 0) return false;
+    m_state.store(status.dwCurrentState);
+    return true;
+}
+
+bool PosixServiceHost::RegisterDeviceNotification(ServiceStatusHandle handle) { return handle != 0; }
+
+uint32_t PosixServiceHost::Deliver(uint32_t control, uint32_t eventType, uint32_t sessionId) {
+    ServiceControlHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        handler = m_handler;
+    }
+    if (!handler) return kServiceCannotAcceptCtrl;
+    WtsSessionNotification notification;
+    notification.dwSessionId = sessionId;
+    return handler(control, eventType, control == Svc::ControlSessionChange ? &notification : nullptr);
+}
+
+int PosixServiceHost::OpenControlSocket() {
+    const size_t slash = m_socketPath.rfind('/');
+    if (slash != std::string::npos) MakeDirectories(m_socketPath.substr(0, slash), 0755);
+    sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    if (m_socketPath.size() >= sizeof addr.sun_path) return -1;
+    std::memcpy(addr.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    ::unlink(m_socketPath.c_str());  // a socket left by a service that died
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::chmod(m_socketPath.c_str(), 0600);
+    return fd;
+}
+
+void PosixServiceHost::ServeConnection(int fd) {
+    std::string line;
+    char c = 0;
+    while (line.size() < 128) {
+        pollfd p {fd, POLLIN, 0};
+        if (::poll(&p, 1, 2000) <= 0) break;
+        if (::recv(fd, &c, 1, 0) <= 0 || c == '\n') break;
+        line.push_back(c);
+    }
+    ControlReply reply;
+    if (auto request = ParseControlRequest(line)) {
+        reply.result = Deliver(request->control, request->eventType, request->sessionId);
+    } else {
+        reply.result = WinError::InvalidParameter;
+    }
+    reply.state = m_state.load();
+    const std::string text = FormatControlReply(reply);
+    (void)!::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    ::close(fd);
+}
+
+bool PosixServiceHost::StartServiceCtrlDispatcher(std::u16string_view, std::function<void()> serviceMain) {
+    if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    const int listenFd = OpenControlSocket();
+    if (listenFd < 0) {
+        std::fprintf(stderr, "corvane: control socket %s unavailable (%s); only signals stop the service\n",
+                     m_socketPath.c_str(), std::strerror(errno));
+    }
+
+    std::atomic<bool> mainDone {false};
+    int donePipe[2] = {-1, -1};
+    if (::pipe2(donePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        if (listenFd >= 0) ::close(listenFd);
+        return false;
+    }
+    std::thread mainThread([&] {
+        serviceMain();
+        mainDone = true;
+        const char byte = 1;
+        (void)!::write(donePipe[1], &byte, 1);
+    });
+
+    bool stopPending = false;
+    while (!mainDone) {
+        pollfd fds[3] = {{donePipe[0], POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}, {listenFd, POLLIN, 0}};
+        const int n = ::poll(fds, listenFd >= 0 ? 3 : 2, 100);
+        if (n < 0 && errno != EINTR) break;
+        if (fds[1].revents & POLLIN) {
+            char drain[16];
+            while (::read(g_signalPipe[0], drain, sizeof drain) > 0) {
+            }
+            stopPending = true;
+        }
+        // A stop that arrives before the handler is registered is delivered once it is.
+        if (stopPending && Deliver(Svc::ControlStop, 0, 0) != kServiceCannotAcceptCtrl) stopPending = false;
+        if (listenFd >= 0 && (fds[2].revents & POLLIN)) {
+            const int client = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) ServeConnection(client);
+        }
+    }
+    mainThread.join();
+    if (listenFd >= 0) {
+        ::close(listenFd);
+        ::unlink(m_socketPath.c_str());
+    }
+    ::close(donePipe[0]);
+    ::close(donePipe[1]);
+    return true;
+}
+
+}  // namespace corvane::posix

@@ -1,0 +1,38 @@
+// The service control manager's side on POSIX. Running the program is the POSIX form of being
+// started by the manager: the dispatcher succeeds and runs ServiceMain on a thread of its own,
+// while the calling thread serves controls, as the dispatcher thread does on Windows. SIGTERM and
+// SIGINT deliver SERVICE_CONTROL_STOP; every other control arrives on the control socket.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "platform/service_host.h"
+
+namespace corvane::posix {
+
+class PosixServiceHost final : public IServiceHost {
+public:
+    explicit PosixServiceHost(std::string controlSocketPath);
+
+    bool StartServiceCtrlDispatcher(std::u16string_view serviceName, std::function<void()> serviceMain) override;
+    ServiceStatusHandle RegisterServiceCtrlHandlerEx(std::u16string_view serviceName,
+                                                     ServiceControlHandler handler) override;
+    bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
+    bool RegisterDeviceNotification(ServiceStatusHandle handle) override;
+
+    uint32_t ReportedState() const { return m_state.load(); }
+
+private:
+    uint32_t Deliver(uint32_t control, uint32_t eventType, uint32_t sessionId);
+    int OpenControlSocket();
+    void ServeConnection(int fd);
+
+    std::string m_socketPath;
+    std::mutex m_mutex;
+    ServiceControlHandler m_handler;  // guarded by m_mutex
+    std::atomic<uint32_t> m_state {0};
+};
+
+}  // namespace corvane::posix

@@ -1,0 +1,32 @@
+// The service control manager's side of a running service: the dispatcher, the control handler
+// registration, status reports and device-interface notifications.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "platform/types.h"
+
+namespace corvane {
+
+using ServiceStatusHandle = uintptr_t;  // 0 = none
+
+// HandlerEx: control code, event type, event data (a WtsSessionNotification for session changes).
+using ServiceControlHandler = std::function<uint32_t(uint32_t control, uint32_t eventType, void* eventData)>;
+
+class IServiceHost {
+public:
+    virtual ~IServiceHost() = default;
+    // StartServiceCtrlDispatcherW with one entry. Blocks until the service has stopped; false when
+    // the process was not started by the service control manager.
+    virtual bool StartServiceCtrlDispatcher(std::u16string_view serviceName, std::function<void()> serviceMain) = 0;
+    // RegisterServiceCtrlHandlerExW; 0 on failure.
+    virtual ServiceStatusHandle RegisterServiceCtrlHandlerEx(std::u16string_view serviceName,
+                                                             ServiceControlHandler handler) = 0;
+    virtual bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) = 0;
+    // RegisterDeviceNotificationW for the volume device-interface class on the status handle.
+    virtual bool RegisterDeviceNotification(ServiceStatusHandle handle) = 0;
+};
+
+}  // namespace corvane
