@@ -33,6 +33,9 @@ class NativePlatform {
 public:
     virtual ~NativePlatform() = default;
     virtual Platform& Get() = 0;
+    // The program's arguments; on POSIX they make up the command line the service scans for
+    // verbs (Windows reads its own command line).
+    virtual void SetArguments(int argc, char** argv) = 0;
 };
 
 // The backend of the platform this program was built for. On POSIX every path lies under the

@@ -10,6 +10,7 @@
 #include "platform/posix/posix_system.h"
 #include "platform/posix/posix_threads.h"
 #include "platform/posix/state_root.h"
+#include "platform/text.h"
 
 namespace corvane {
 
@@ -31,6 +32,14 @@ public:
         m_platform.diagnostics = &m_diagnostics;
     }
     Platform& Get() override { return m_platform; }
+    void SetArguments(int argc, char** argv) override {
+        std::u16string line;
+        for (int i = 0; i < argc; ++i) {
+            if (i) line.push_back(u' ');
+            line += Utf8ToUtf16(argv[i]);
+        }
+        m_system.SetCommandLine(line);
+    }
 
 private:
     posix::PosixClock m_clock;

@@ -114,6 +114,9 @@ bool PosixServiceHost::StartServiceCtrlDispatcher(std::u16string_view, std::func
                      m_socketPath.c_str(), std::strerror(errno));
     }
 
+    std::fprintf(stderr,
+                 "corvane: service running in the foreground; controls on %s; stop with Ctrl+C or 'corvane-ctl stop'\n",
+                 m_socketPath.c_str());
     std::atomic<bool> mainDone {false};
     int donePipe[2] = {-1, -1};
     if (::pipe2(donePipe, O_CLOEXEC | O_NONBLOCK) != 0) {

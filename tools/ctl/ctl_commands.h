@@ -1,0 +1,22 @@
+// corvane-ctl: to this service what sc.exe and reg.exe are to a Windows service. Each verb is a
+// function in its own file, registered in the table of ctl_main.cpp. Every verb prints a one-line
+// error on stderr and returns non-zero when it fails.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace corvane::ctl {
+
+using Args = std::vector<std::string>;  // the words after the verb
+
+int RunStatus(const Args& args);   // ctl_service.cpp
+int RunStop(const Args& args);     // ctl_service.cpp
+int RunPower(const Args& args);    // ctl_service.cpp
+int RunControl(const Args& args);  // ctl_service.cpp
+int RunReg(const Args& args);      // ctl_reg.cpp
+
+// Prints "corvane-ctl: <message>" on stderr and returns 1.
+int Fail(const std::string& message);
+
+}  // namespace corvane::ctl

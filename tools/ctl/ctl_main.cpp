@@ -1,0 +1,46 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ctl_commands.h"
+
+namespace corvane::ctl {
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "corvane-ctl: %s\n", message.c_str());
+    return 1;
+}
+
+namespace {
+struct Verb {
+    const char* name;
+    int (*run)(const Args&);
+    const char* usage;
+};
+
+// One line per verb; new verbs are added here.
+const Verb kVerbs[] = {
+    {"status", RunStatus, "status"},
+    {"stop", RunStop, "stop"},
+    {"power", RunPower, "power resume|suspend|EVENT-TYPE"},
+    {"control", RunControl, "control CODE [EVENT-TYPE [SESSION-ID]]"},
+    {"reg", RunReg, "reg add|query|delete KEY [/v NAME] [/t TYPE] [/d DATA]"},
+};
+
+int Usage() {
+    std::fprintf(stderr, "usage: corvane-ctl VERB ...   (state root: $CORVANE_ROOT, default /)\n");
+    for (const auto& v : kVerbs) std::fprintf(stderr, "  corvane-ctl %s\n", v.usage);
+    return 2;
+}
+}  // namespace
+
+}  // namespace corvane::ctl
+
+int main(int argc, char** argv) {
+    using namespace corvane::ctl;
+    if (argc < 2) return Usage();
+    for (const auto& v : kVerbs) {
+        if (std::strcmp(argv[1], v.name) == 0) return v.run(Args(argv + 2, argv + argc));
+    }
+    return Fail(std::string("unknown verb '") + argv[1] + "'");
+}
