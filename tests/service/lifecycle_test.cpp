@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "service/ccorvane_app.h"
+#include "support/test_platform.h"
+
+namespace corvane {
+namespace {
+
+class LifecycleTest : public ::testing::Test {
+protected:
+    test::TestPlatform tp;
+    ServiceHooks hooks;
+    std::mutex eventsMutex;
+    std::vector<std::string> events;
+
+    void Record(const std::string& e) {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        events.push_back(e);
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(eventsMutex);
+        return events;
+    }
+
+    // Hooks that record the order in which the lifecycle calls them; channel threads that set
+    // their stopped flags as the real ones do.
+    void RecordingHooks() {
+        hooks.InitP11 = [this] { Record("InitP11"); return 0u; };
+        hooks.LoadBleLibrary = [this] { Record("LoadBleLibrary"); return 0u; };
+        auto channel = [this](const char* name, std::atomic<int32_t> CCorvaneApp::*flag) {
+            return [this, name, flag](CCorvaneApp& app) {
+                app.*flag = 0;
+                Record(name);
+                while (!app.m_bStop) tp.clock.Sleep(100);
+                app.*flag = 1;
+            };
+        };
+        hooks.DatagramThread = channel("DatagramThread", &CCorvaneApp::m_bUdpStopped);
+        hooks.StreamListenerThread = channel("StreamListenerThread", &CCorvaneApp::m_bTcpStopped);
+        hooks.RadioMonitorThread = channel("RadioMonitorThread", &CCorvaneApp::m_bRadioStopped);
+        hooks.EnumerateSessions = [this] { Record("EnumerateSessions"); return true; };
+        hooks.FinP11 = [this] { Record("FinP11"); };
+        hooks.RequestStopDevices = [this] { Record("RequestStopDevices"); };
+        hooks.BleLibraryLoaded = [] { return true; };
+        hooks.StopBle = [this] { Record("StopBle"); };
+        hooks.FreeNetworkDevices = [this] { Record("FreeNetworkDevices"); };
+        hooks.FreeDeviceMap = [this] { Record("FreeDeviceMap"); };
+        hooks.FreeSessionTable = [this] { Record("FreeSessionTable"); };
+    }
+
+    // Runs InitInstance on its own thread, as the process main thread would.
+    struct Run {
+        CCorvaneApp app;
+        std::thread main;
+        Run(Platform& p, ServiceHooks h) : app(p, std::move(h)) {
+            main = std::thread([this] { app.InitInstance(); });
+        }
+        int Finish() {
+            main.join();
+            return app.ExitInstance();
+        }
+    };
+};
+
+TEST_F(LifecycleTest, StartsWorkersInOrderReportsRunningAndStopsCleanly) {
+    RecordingHooks();
+    Run run(tp.Get(), hooks);
+    ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    const ServiceStatus running = tp.serviceHost.LastStatus();
+    EXPECT_EQ(running.dwServiceType, 0x110u);
+    EXPECT_EQ(running.dwControlsAccepted, 0xC5u);
+    EXPECT_TRUE(tp.serviceHost.deviceNotificationRegistered);
+    EXPECT_EQ(tp.serviceHost.dispatchedName, u"Corvane");
+
+    EXPECT_EQ(tp.serviceHost.Control(Svc::ControlStop), 0u);
+    EXPECT_EQ(run.Finish(), 0);
+    EXPECT_EQ(tp.serviceHost.ReportedStates(),
+              (std::vector<uint32_t> {Svc::StartPending, Svc::Running, Svc::StopPending, Svc::Stopped}));
+
+    const auto e = Events();
+    ASSERT_GE(e.size(), 2u);
+    EXPECT_EQ(e[0], "InitP11");
+    EXPECT_EQ(e[1], "LoadBleLibrary");
+    // Channel threads may be scheduled late; the stop steps keep their own order.
+    const std::vector<std::string> stopSteps {"FinP11", "RequestStopDevices", "StopBle", "FreeNetworkDevices",
+                                              "FreeDeviceMap", "FreeSessionTable"};
+    std::vector<std::string> seen;
+    for (const auto& name : e) {
+        if (std::find(stopSteps.begin(), stopSteps.end(), name) != stopSteps.end()) seen.push_back(name);
+    }
+    EXPECT_EQ(seen, stopSteps);
+    // The firewall rule is replaced at every start, named after the program path.
+    const auto commands = tp.system.Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0], u"netsh advfirewall firewall delete rule name=\"C:\\Program Files\\Corvane\\corvane.exe\" "
+                           u"dir=in program=\"C:\\Program Files\\Corvane\\corvane.exe\"");
+    EXPECT_NE(commands[1].find(u"add rule"), std::u16string::npos);
+}
+
+TEST_F(LifecycleTest, ControlsAreAnsweredAsTheManagerExpects) {
+    std::atomic<int> sessionChanges {0};
+    std::atomic<uint32_t> lastSession {0};
+    hooks.OnSessionChange = [&](uint32_t code, const WtsSessionNotification* n) {
+        ++sessionChanges;
+        lastSession = n ? n->dwSessionId : 0;
+    };
+    Run run(tp.Get(), hooks);
+    ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    const struct {
+        const char* label;
+        uint32_t control;
+        uint32_t eventType;
+        uint32_t expected;
+    } cases[] = {
+        {"interrogate", Svc::ControlInterrogate, 0, 0},
+        {"device event", Svc::ControlDeviceEvent, 0, 0},
+        {"pause", Svc::ControlPause, 0, 120},
+        {"continue", Svc::ControlContinue, 0, 120},
+        {"parameter change", Svc::ControlParamChange, 0, 120},
+        {"zero", 0, 0, 120},
+        {"suspend", Svc::ControlPowerEvent, Svc::PbtApmSuspend, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tp.serviceHost.Control(c.control, c.eventType), c.expected) << c.label;
+    EXPECT_EQ(run.app.BleRestartRequested, 0);  // suspend changes nothing
+    EXPECT_EQ(tp.serviceHost.Control(Svc::ControlPowerEvent, Svc::PbtApmResumeAutomatic), 0u);
+    EXPECT_EQ(run.app.BleRestartRequested, 1);
+    EXPECT_EQ(tp.serviceHost.Control(Svc::ControlSessionChange, 7, 3), 0u);
+    EXPECT_EQ(sessionChanges, 1);
+    EXPECT_EQ(lastSession, 3u);
+    EXPECT_EQ(tp.serviceHost.Control(Svc::ControlShutdown), 0u);
+    EXPECT_EQ(run.Finish(), 0);
+}
+
+TEST_F(LifecycleTest, DispatcherFailureStartsNoWorkerAndExitsWithMinusTwo) {
+    RecordingHooks();
+    tp.serviceHost.dispatcherFails = true;
+    CCorvaneApp app(tp.Get(), hooks);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.ExitInstance(), -2);
+    EXPECT_EQ(tp.threads.Started(), 0u);
+    EXPECT_EQ(app.m_bUdpStopped, 1);
+    EXPECT_EQ(app.m_bTcpStopped, 1);
+    EXPECT_EQ(app.m_bRadioStopped, 1);
+    EXPECT_LT(tp.clock.SleptMilliseconds(), 100u);  // the stop sequence did not wait
+    EXPECT_TRUE(tp.serviceHost.ReportedStates().empty());
+}
+
+TEST_F(LifecycleTest, StopSequenceGivesUpAfterFifteenSecondsOnAWorkerThatNeverEnds) {
+    std::atomic<bool> release {false};
+    hooks.DatagramThread = [&](CCorvaneApp& app) {
+        app.m_bUdpStopped = 0;
+        while (!release) std::this_thread::yield();  // ignores the stop flag
+    };
+    Run run(tp.Get(), hooks);
+    ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    const uint32_t before = tp.clock.GetTickCount();
+    tp.serviceHost.Control(Svc::ControlStop);
+    run.main.join();
+    const uint32_t waited = tp.clock.GetTickCount() - before;
+    EXPECT_GE(waited, kStopWaitMilliseconds);
+    EXPECT_LT(waited, kStopWaitMilliseconds + 2000 + 1000);
+    EXPECT_EQ(run.app.ExitInstance(), 0);
+    release = true;
+    const auto lines = tp.DiagnosticLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("abandoned"), std::string::npos);
+}
+
+TEST_F(LifecycleTest, ActiveWorkersHoldTheStopUntilTheyEnd) {
+    Run run(tp.Get(), hooks);
+    ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    run.app.ActiveWorkerCount = 1;
+    tp.serviceHost.Control(Svc::ControlStop);
+    while (!run.app.m_bStop) std::this_thread::yield();
+    const uint32_t stopAt = tp.clock.GetTickCount();
+    while (tp.clock.GetTickCount() - stopAt < 3000) std::this_thread::yield();  // the wait loop sleeps
+    run.app.ActiveWorkerCount = 0;
+    EXPECT_EQ(run.Finish(), 0);
+    EXPECT_LT(tp.clock.GetTickCount() - stopAt, kStopWaitMilliseconds);
+}
+
+TEST_F(LifecycleTest, StopDuringStartIsNotLost) {
+    // The handler is registered before the workers start; a stop arriving at once still ends the
+    // message loop.
+    hooks.InitP11 = [this] {
+        EXPECT_EQ(tp.serviceHost.Control(Svc::ControlStop), 0u);
+        return 0u;
+    };
+    Run run(tp.Get(), hooks);
+    EXPECT_EQ(run.Finish(), 0);
+    EXPECT_EQ(tp.serviceHost.ReportedStates().back(), Svc::Stopped);
+}
+
+TEST_F(LifecycleTest, HandlerRegistrationFailureReportsNothingAndStillStops) {
+    tp.serviceHost.registrationFails = true;
+    CCorvaneApp app(tp.Get(), hooks);
+    app.InitInstance();
+    EXPECT_EQ(app.ExitInstance(), 0);
+    EXPECT_TRUE(tp.serviceHost.ReportedStates().empty());
+}
+
+TEST_F(LifecycleTest, VerbsRunInsteadOfTheServiceAndSetTheExitCode) {
+    const struct {
+        const char* label;
+        const char16_t* line;
+        int installResult;
+        int uninstallResult;
+        int expectedExit;
+    } cases[] = {
+        {"install succeeds", u"corvane.exe /install", 1, 1, 0},
+        {"install fails", u"corvane.exe -Install", 0, 1, -1},
+        {"uninstall succeeds", u"corvane.exe -uninstall", 1, 5, 0},
+        {"uninstall fails", u"corvane.exe /UNINSTALL", 1, 0, -1},
+    };
+    for (const auto& c : cases) {
+        test::TestPlatform local;
+        local.system.commandLine = c.line;
+        ServiceHooks h;
+        int installs = 0, uninstalls = 0;
+        h.InstallService = [&] { ++installs; return c.installResult; };
+        h.UninstallService = [&] { ++uninstalls; return c.uninstallResult; };
+        CCorvaneApp app(local.Get(), h);
+        EXPECT_FALSE(app.InitInstance()) << c.label;
+        EXPECT_EQ(app.ExitInstance(), c.expectedExit) << c.label;
+        EXPECT_EQ(installs + uninstalls, 1) << c.label;
+        EXPECT_TRUE(local.system.Commands().empty()) << c.label;  // no firewall rule, no service
+        EXPECT_TRUE(local.serviceHost.ReportedStates().empty()) << c.label;
+    }
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The service program on a fresh state root: it starts in the foreground, stores a host GUID,
+# reports RUNNING, answers a pause with 120, stops on corvane-ctl stop and on SIGTERM with exit
+# code 0 within 2 s, and keeps its host GUID across starts.
+set -euo pipefail
+corvane=$1
+ctl=$2
+export CORVANE_ROOT=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$CORVANE_ROOT"' EXIT
+fail() { echo "FAIL: $*"; cat "$CORVANE_ROOT/service.log" 2>/dev/null; exit 1; }
+
+wait_running() {
+  for _ in $(seq 1 200); do
+    [[ "$("$ctl" status 2>/dev/null)" == "4 RUNNING" ]] && return 0
+    sleep 0.05
+  done
+  fail "service did not report RUNNING"
+}
+
+wait_exit() {  # pid, seconds
+  local pid=$1 deadline=$((SECONDS + $2))
+  while kill -0 "$pid" 2>/dev/null; do
+    ((SECONDS <= deadline)) || fail "service still running after $2 s"
+    sleep 0.05
+  done
+  wait "$pid"
+}
+
+# First start, stopped with corvane-ctl.
+"$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
+pid=$!
+wait_running
+guid=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID | awk '/HostGUID/ {print $3}')
+[[ $guid =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$ ]] || fail "HostGUID '$guid'"
+[[ "$("$ctl" control 2)" == "120" ]] || fail "pause not answered 120"
+[[ "$("$ctl" power resume)" == "0" ]] || fail "power resume"
+"$ctl" stop >/dev/null || fail "ctl stop"
+rc=0; wait_exit $pid 2 || rc=$?
+[[ $rc == 0 ]] || fail "exit code $rc after ctl stop"
+[[ "$("$ctl" status)" == "1 STOPPED" ]] || fail "status after stop"
+
+# Second start keeps the GUID; SIGTERM stops it.
+"$corvane" >>"$CORVANE_ROOT/service.log" 2>&1 &
+pid=$!
+wait_running
+guid2=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID | awk '/HostGUID/ {print $3}')
+[[ "$guid" == "$guid2" ]] || fail "HostGUID changed: $guid -> $guid2"
+kill -TERM $pid
+rc=0; wait_exit $pid 2 || rc=$?
+[[ $rc == 0 ]] || fail "exit code $rc after SIGTERM"
+
+# The control tool fails clearly when there is nothing to control.
+if "$ctl" stop 2>/dev/null; then fail "stop of a stopped service succeeded"; fi
+if "$ctl" bogus 2>/dev/null; then fail "unknown verb accepted"; fi
+echo "service program: all checks passed"
