@@ -173,16 +173,25 @@ TEST_F(LifecycleTest, StopSequenceGivesUpAfterFifteenSecondsOnAWorkerThatNeverEn
 }
 
 TEST_F(LifecycleTest, ActiveWorkersHoldTheStopUntilTheyEnd) {
+    std::atomic<uint32_t> stopAt {0};
+    std::atomic<CCorvaneApp*> app {nullptr};
+    // A device worker that ends 3 s (of the clock) after the stop flag is set.
+    tp.clock.onSleep = [&](uint32_t tick) {
+        CCorvaneApp* a = app.load();
+        if (!a || !a->m_bStop) return;
+        uint32_t expected = 0;
+        stopAt.compare_exchange_strong(expected, tick);
+        if (tick - stopAt.load() >= 3000) a->ActiveWorkerCount = 0;
+    };
     Run run(tp.Get(), hooks);
     ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
     run.app.ActiveWorkerCount = 1;
+    app = &run.app;
     tp.serviceHost.Control(Svc::ControlStop);
-    while (!run.app.m_bStop) std::this_thread::yield();
-    const uint32_t stopAt = tp.clock.GetTickCount();
-    while (tp.clock.GetTickCount() - stopAt < 3000) std::this_thread::yield();  // the wait loop sleeps
-    run.app.ActiveWorkerCount = 0;
     EXPECT_EQ(run.Finish(), 0);
-    EXPECT_LT(tp.clock.GetTickCount() - stopAt, kStopWaitMilliseconds);
+    const uint32_t waited = tp.clock.GetTickCount() - stopAt.load();
+    EXPECT_GE(waited, 3000u);
+    EXPECT_LT(waited, 3500u);
 }
 
 TEST_F(LifecycleTest, StopDuringStartIsNotLost) {

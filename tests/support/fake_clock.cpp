@@ -16,6 +16,7 @@ void FakeClock::Sleep(uint32_t milliseconds) {
     ++m_sleeps;
     m_slept += milliseconds;
     Advance(milliseconds);
+    if (onSleep) onSleep(m_tick.load());
     // Let other threads run, as a real sleep would.
     std::this_thread::yield();
 }

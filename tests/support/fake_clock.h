@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -25,6 +26,8 @@ public:
     void SetTick(uint32_t tick) { m_tick = tick; }
     void SetSystemTime(FileTime utc);
     void SetLocalOffsetSeconds(int64_t seconds) { m_localOffset = seconds * kFileTimePerSecond; }
+    // Called on the sleeping thread after each Sleep has advanced the clock (set before threads run).
+    std::function<void(uint32_t tick)> onSleep;
     uint64_t SleepCount() const { return m_sleeps.load(); }
     uint64_t SleptMilliseconds() const { return m_slept.load(); }
 
