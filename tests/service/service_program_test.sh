@@ -49,6 +49,19 @@ kill -TERM $pid
 rc=0; wait_exit $pid 2 || rc=$?
 [[ $rc == 0 ]] || fail "exit code $rc after SIGTERM"
 
+# A state root that cannot be written: the service starts anyway, says what went wrong on its
+# diagnostic output, and still stops on SIGTERM with exit code 0.
+blocked=$(mktemp -d)/root-is-a-file
+touch "$blocked"
+CORVANE_ROOT=$blocked "$corvane" >"$CORVANE_ROOT/blocked.log" 2>&1 &
+pid=$!
+for _ in $(seq 1 100); do grep -q "running in the foreground" "$CORVANE_ROOT/blocked.log" && break; sleep 0.05; done
+grep -q "SOFTWARE.Tovrel cannot be opened" "$CORVANE_ROOT/blocked.log" || fail "no diagnostic for the unwritable root"
+kill -TERM $pid
+rc=0; wait_exit $pid 2 || rc=$?
+[[ $rc == 0 ]] || { cat "$CORVANE_ROOT/blocked.log"; fail "exit code $rc with an unwritable root"; }
+rm -rf "$(dirname "$blocked")"
+
 # The control tool fails clearly when there is nothing to control.
 if "$ctl" stop 2>/dev/null; then fail "stop of a stopped service succeeded"; fi
 if "$ctl" bogus 2>/dev/null; then fail "unknown verb accepted"; fi
