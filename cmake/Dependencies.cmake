@@ -34,3 +34,6 @@ endif()
 if(NOT WIN32)
   find_package(OpenSSL QUIET)
 endif()
+
+# SQLite with the AES-128 page cipher, for the audit database (fetched once, pinned by checksum).
+include(${CMAKE_CURRENT_LIST_DIR}/Sqlite3mc.cmake)

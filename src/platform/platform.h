@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/append_files.h"
 #include "platform/clock.h"
 #include "platform/diagnostic_log.h"
 #include "platform/named_mutex.h"
@@ -13,6 +14,7 @@
 #include "platform/service_host.h"
 #include "platform/sockets.h"
 #include "platform/system.h"
+#include "platform/system_messages.h"
 #include "platform/threads.h"
 
 namespace corvane {
@@ -26,6 +28,8 @@ struct Platform {
     ISystem* system = nullptr;
     ISockets* sockets = nullptr;
     DiagnosticLog* diagnostics = nullptr;
+    ISystemMessages* systemMessages = nullptr;
+    IAppendFiles* appendFiles = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

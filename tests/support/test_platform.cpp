@@ -20,6 +20,8 @@ TestPlatform::TestPlatform()
     m_platform.system = &system;
     m_platform.sockets = &sockets;
     m_platform.diagnostics = &m_diagnostics;
+    m_platform.systemMessages = &systemMessages;
+    m_platform.appendFiles = &appendFiles;
 }
 
 TestPlatform::~TestPlatform() { threads.JoinAll(); }

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_append_files.h"
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_sockets.h"
+#include "platform/posix/posix_system_messages.h"
 #include "support/fake_clock.h"
 #include "support/fake_service_host.h"
 #include "support/fake_system.h"
@@ -37,6 +39,8 @@ public:
     FakeServiceHost serviceHost;
     FakeSystem system;
     posix::PosixSockets sockets;
+    posix::PosixSystemMessages systemMessages;  // the built-in table of Windows texts
+    posix::PosixAppendFiles appendFiles;        // real files under the temporary root
 
 private:
     mutable std::mutex m_mutex;

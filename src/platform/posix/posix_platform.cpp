@@ -2,12 +2,14 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_append_files.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_service_host.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/posix/posix_system.h"
+#include "platform/posix/posix_system_messages.h"
 #include "platform/posix/posix_threads.h"
 #include "platform/posix/state_root.h"
 #include "platform/text.h"
@@ -30,6 +32,8 @@ public:
         m_platform.system = &m_system;
         m_platform.sockets = &m_sockets;
         m_platform.diagnostics = &m_diagnostics;
+        m_platform.systemMessages = &m_systemMessages;
+        m_platform.appendFiles = &m_appendFiles;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -50,6 +54,8 @@ private:
     posix::PosixSystem m_system;
     posix::PosixSockets m_sockets;
     DiagnosticLog m_diagnostics;
+    posix::PosixSystemMessages m_systemMessages;
+    posix::PosixAppendFiles m_appendFiles;
     Platform m_platform;
 };
 }  // namespace

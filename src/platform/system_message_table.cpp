@@ -1,0 +1,170 @@
+#include "platform/system_message_table.h"
+
+namespace corvane {
+
+namespace {
+struct SystemMessage {
+    uint32_t nCode;
+    std::u16string_view strText;
+};
+
+constexpr SystemMessage kSystemMessages[] = {
+    // Windows errors.
+    {0, u"The operation completed successfully.\r\n"},
+    {1, u"Incorrect function.\r\n"},
+    {2, u"The system cannot find the file specified.\r\n"},
+    {3, u"The system cannot find the path specified.\r\n"},
+    {4, u"The system cannot open the file.\r\n"},
+    {5, u"Access is denied.\r\n"},
+    {6, u"The handle is invalid.\r\n"},
+    {8, u"Not enough memory resources are available to process this command.\r\n"},
+    {11, u"An attempt was made to load a program with an incorrect format.\r\n"},
+    {13, u"The data is invalid.\r\n"},
+    {14, u"Not enough memory resources are available to complete this operation.\r\n"},
+    {21, u"The device is not ready.\r\n"},
+    {29, u"The system cannot write to the specified device.\r\n"},
+    {31, u"A device attached to the system is not functioning.\r\n"},
+    {50, u"The request is not supported.\r\n"},
+    {87, u"The parameter is incorrect.\r\n"},
+    {112, u"There is not enough space on the disk.\r\n"},
+    {120, u"This function is not supported on this system.\r\n"},
+    {122, u"The data area passed to a system call is too small.\r\n"},
+    {126, u"The specified module could not be found.\r\n"},
+    {183, u"Cannot create a file when that file already exists.\r\n"},
+    {234, u"More data is available.\r\n"},
+    {258, u"The wait operation timed out.\r\n"},
+    {259, u"No more data is available.\r\n"},
+    {997, u"Overlapped I/O operation is in progress.\r\n"},
+    {1008, u"An attempt was made to reference a token that does not exist.\r\n"},
+    {1018, u"Illegal operation attempted on a registry key that has been marked for deletion.\r\n"},
+    {1056, u"An instance of the service is already running.\r\n"},
+    {1060, u"The specified service does not exist as an installed service.\r\n"},
+    {1062, u"The service has not been started.\r\n"},
+    {1063, u"The service process could not connect to the service controller.\r\n"},
+    {1115, u"A system shutdown is in progress.\r\n"},
+    {1116, u"Unable to abort the system shutdown because no shutdown was in progress.\r\n"},
+    {1168, u"Element not found.\r\n"},
+    {1190, u"A system shutdown has already been scheduled.\r\n"},
+    {1223, u"The operation was canceled by the user.\r\n"},
+    {1311, u"There are currently no logon servers available to service the logon request.\r\n"},
+    {1314, u"A required privilege is not held by the client.\r\n"},
+    {1355, u"The specified domain either does not exist or could not be contacted.\r\n"},
+    {1460, u"This operation returned because the timeout period expired.\r\n"},
+    {1722, u"The RPC server is unavailable.\r\n"},
+    // COM.
+    {0x80004001, u"Not implemented\r\n"},
+    {0x80004002, u"No such interface supported\r\n"},
+    {0x80004003, u"Invalid pointer\r\n"},
+    {0x80004005, u"Unspecified error\r\n"},
+    {0x8000FFFF, u"Catastrophic failure\r\n"},
+    // CryptoAPI.
+    {0x80090001, u"Bad UID.\r\n"},
+    {0x80090002, u"Bad Hash.\r\n"},
+    {0x80090003, u"Bad Key.\r\n"},
+    {0x80090004, u"Bad Length.\r\n"},
+    {0x80090005, u"Bad Data.\r\n"},
+    {0x80090006, u"Invalid Signature.\r\n"},
+    {0x80090007, u"Bad Version of provider.\r\n"},
+    {0x80090008, u"Invalid algorithm specified.\r\n"},
+    {0x80090009, u"Invalid flags specified.\r\n"},
+    {0x8009000A, u"Invalid type specified.\r\n"},
+    {0x8009000B, u"Key not valid for use in specified state.\r\n"},
+    {0x8009000C, u"Hash not valid for use in specified state.\r\n"},
+    {0x8009000D, u"Key does not exist.\r\n"},
+    {0x8009000E, u"Insufficient memory available for the operation.\r\n"},
+    {0x8009000F, u"Object already exists.\r\n"},
+    {0x80090010, u"Access denied.\r\n"},
+    {0x80090011, u"Object was not found.\r\n"},
+    {0x80090012, u"Data already encrypted.\r\n"},
+    {0x80090013, u"Invalid provider specified.\r\n"},
+    {0x80090014, u"Invalid provider type specified.\r\n"},
+    {0x80090015, u"Provider's public key is invalid.\r\n"},
+    {0x80090016, u"Keyset does not exist\r\n"},
+    {0x80090017, u"Provider type not defined.\r\n"},
+    {0x80090018, u"Provider type as registered is invalid.\r\n"},
+    {0x80090019, u"The keyset is not defined.\r\n"},
+    {0x8009001A, u"Keyset as registered is invalid.\r\n"},
+    {0x8009001B, u"Provider type does not match registered value.\r\n"},
+    {0x8009001C, u"The digital signature file is corrupt.\r\n"},
+    {0x8009001D, u"Provider DLL failed to initialize correctly.\r\n"},
+    {0x8009001E, u"Provider DLL could not be found.\r\n"},
+    {0x8009001F, u"The Keyset parameter is invalid.\r\n"},
+    {0x80090020, u"An internal error occurred.\r\n"},
+    {0x80090021, u"A base error occurred.\r\n"},
+    {0x80090022, u"Provider could not perform the action since the context was acquired as silent.\r\n"},
+    {0x80090026, u"The supplied handle is invalid.\r\n"},
+    {0x80090027, u"The parameter is incorrect.\r\n"},
+    {0x80090028, u"The buffer supplied to a function was too small.\r\n"},
+    {0x80090029, u"The requested operation is not supported.\r\n"},
+    {0x8009002A, u"No more data is available.\r\n"},
+    // Certificates and revocation.
+    {0x80092004, u"Cannot find object or property.\r\n"},
+    {0x80092010, u"The certificate is revoked.\r\n"},
+    {0x80092012, u"The revocation function was unable to check revocation for the certificate.\r\n"},
+    {0x80092013, u"The revocation function was unable to check revocation because the revocation server was offline.\r\n"},
+    {0x800B0101, u"A required certificate is not within its validity period when verifying against the current system clock or the timestamp in the signed file.\r\n"},
+    {0x800B0109, u"A certificate chain processed, but terminated in a root certificate which is not trusted by the trust provider.\r\n"},
+    {0x800B010A, u"A certificate chain could not be built to a trusted root authority.\r\n"},
+    {0x800B010C, u"A certificate was explicitly revoked by its issuer.\r\n"},
+    {0x800B0110, u"The certificate is not valid for the requested usage.\r\n"},
+    // Smart cards.
+    {0x80100001, u"An internal consistency check failed.\r\n"},
+    {0x80100002, u"The action was cancelled by an SCardCancel request.\r\n"},
+    {0x80100003, u"The supplied handle was invalid.\r\n"},
+    {0x80100004, u"One or more of the supplied parameters could not be properly interpreted.\r\n"},
+    {0x80100006, u"Not enough memory available to complete this command.\r\n"},
+    {0x80100008, u"The data buffer to receive returned data is too small for the returned data.\r\n"},
+    {0x80100009, u"The specified reader name is not recognized.\r\n"},
+    {0x8010000A, u"The user-specified timeout value has expired.\r\n"},
+    {0x8010000B, u"The smart card cannot be accessed because of other connections outstanding.\r\n"},
+    {0x8010000C, u"The operation requires a Smart Card, but no Smart Card is currently in the device.\r\n"},
+    {0x8010000D, u"The specified smart card name is not recognized.\r\n"},
+    {0x8010000F, u"The requested protocols are incompatible with the protocol currently in use with the smart card.\r\n"},
+    {0x80100010, u"The reader or smart card is not ready to accept commands.\r\n"},
+    {0x80100011, u"One or more of the supplied parameters values could not be properly interpreted.\r\n"},
+    {0x80100012, u"The action was cancelled by the system, presumably to log off or shut down.\r\n"},
+    {0x80100013, u"An internal communications error has been detected.\r\n"},
+    {0x80100014, u"An internal error has been detected, but the source is unknown.\r\n"},
+    {0x80100017, u"The specified reader is not currently available for use.\r\n"},
+    {0x8010001D, u"The Smart Card Resource Manager is not running.\r\n"},
+    {0x8010001E, u"The Smart Card Resource Manager has shut down.\r\n"},
+    {0x8010002E, u"Cannot find a smart card reader.\r\n"},
+    {0x80100065, u"The reader cannot communicate with the smart card, due to ATR configuration conflicts.\r\n"},
+    {0x80100066, u"The smart card is not responding to a reset.\r\n"},
+    {0x80100067, u"Power has been removed from the smart card, so that further communication is not possible.\r\n"},
+    {0x80100068, u"The smart card has been reset, so any shared state information is invalid.\r\n"},
+    {0x80100069, u"The smart card has been removed, so that further communication is not possible.\r\n"},
+    // Windows Sockets.
+    {10004, u"A blocking operation was interrupted by a call to WSACancelBlockingCall.\r\n"},
+    {10013, u"An attempt was made to access a socket in a way forbidden by its access permissions.\r\n"},
+    {10022, u"An invalid argument was supplied.\r\n"},
+    {10035, u"A non-blocking socket operation could not be completed immediately.\r\n"},
+    {10038, u"An operation was attempted on something that is not a socket.\r\n"},
+    {10048, u"Only one usage of each socket address (protocol/network address/port) is normally permitted.\r\n"},
+    {10049, u"The requested address is not valid in its context.\r\n"},
+    {10050, u"A socket operation encountered a dead network.\r\n"},
+    {10051, u"A socket operation was attempted to an unreachable network.\r\n"},
+    {10053, u"An established connection was aborted by the software in your host machine.\r\n"},
+    {10054, u"An existing connection was forcibly closed by the remote host.\r\n"},
+    {10057, u"A request to send or receive data was disallowed because the socket is not connected and (when sending on a datagram socket using a sendto call) no address was supplied.\r\n"},
+    {10060, u"A connection attempt failed because the connected party did not properly respond after a period of time, or established connection failed because connected host has failed to respond.\r\n"},
+    {10061, u"No connection could be made because the target machine actively refused it.\r\n"},
+    {10065, u"A socket operation was attempted to an unreachable host.\r\n"},
+    {10093, u"Either the application has not called WSAStartup, or WSAStartup failed.\r\n"},
+    {11001, u"No such host is known.\r\n"},
+};
+
+constexpr uint32_t kWin32FacilityMask = 0xFFFF0000;
+constexpr uint32_t kHresultFromWin32 = 0x80070000;
+}  // namespace
+
+std::optional<std::u16string_view> FindSystemMessage(uint32_t code) {
+    // HRESULT_FROM_WIN32(e) carries the Windows error's text.
+    if ((code & kWin32FacilityMask) == kHresultFromWin32 && code != kHresultFromWin32) code &= 0xFFFF;
+    for (const SystemMessage& message : kSystemMessages) {
+        if (message.nCode == code) return message.strText;
+    }
+    return std::nullopt;
+}
+
+}  // namespace corvane
