@@ -12,6 +12,7 @@
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
+#include "platform/service_manager.h"
 #include "platform/sockets.h"
 #include "platform/system.h"
 #include "platform/system_messages.h"
@@ -30,6 +31,7 @@ struct Platform {
     DiagnosticLog* diagnostics = nullptr;
     ISystemMessages* systemMessages = nullptr;
     IAppendFiles* appendFiles = nullptr;
+    IServiceManager* serviceManager = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

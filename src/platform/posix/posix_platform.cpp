@@ -7,6 +7,7 @@
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_service_host.h"
+#include "platform/posix/posix_service_manager.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/posix_system_messages.h"
@@ -23,7 +24,8 @@ public:
         : m_registry(root.RegistryDir()),
           m_mutexes(root.LockDir()),
           m_serviceHost(root.ControlSocketPath()),
-          m_system(root) {
+          m_system(root),
+          m_serviceManager(root) {
         m_platform.clock = &m_clock;
         m_platform.registry = &m_registry;
         m_platform.mutexes = &m_mutexes;
@@ -34,6 +36,7 @@ public:
         m_platform.diagnostics = &m_diagnostics;
         m_platform.systemMessages = &m_systemMessages;
         m_platform.appendFiles = &m_appendFiles;
+        m_platform.serviceManager = &m_serviceManager;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -53,6 +56,7 @@ private:
     posix::PosixServiceHost m_serviceHost;
     posix::PosixSystem m_system;
     posix::PosixSockets m_sockets;
+    posix::PosixServiceManager m_serviceManager;
     DiagnosticLog m_diagnostics;
     posix::PosixSystemMessages m_systemMessages;
     posix::PosixAppendFiles m_appendFiles;

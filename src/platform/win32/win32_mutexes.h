@@ -1,0 +1,25 @@
+// Named mutexes: OpenMutexW, else CreateMutexW with a null DACL (every account, the companion
+// components included, may open it) and an inheritable handle. A name prefix, empty for the
+// service, keeps the mutexes of one test apart from those of another; it goes after "Global\\".
+#pragma once
+
+#include <string>
+
+#include "platform/named_mutex.h"
+
+namespace corvane::win32 {
+
+class Win32Mutexes final : public IMutexes {
+public:
+    explicit Win32Mutexes(std::u16string namePrefix = {});
+    // inheritable: whether the handle of an opened (not created) mutex is inheritable; a created
+    // mutex always has an inheritable handle.
+    MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable) override;
+
+    std::u16string KernelName(std::u16string_view name) const;
+
+private:
+    std::u16string m_namePrefix;
+};
+
+}  // namespace corvane::win32

@@ -1,0 +1,58 @@
+// The Win32 backend: the service control manager, the registry in the 64-bit view, kernel named
+// mutexes, Windows Sockets and the rest of the system, each behind its seam. A new seam is
+// wired by adding its object as a member and pointing the Platform field at it.
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/win32/win32_append_files.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_mutexes.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_service_host.h"
+#include "platform/win32/win32_service_manager.h"
+#include "platform/win32/win32_sockets.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_system_messages.h"
+#include "platform/win32/win32_threads.h"
+
+namespace corvane {
+
+namespace {
+class Win32Platform final : public NativePlatform {
+public:
+    Win32Platform() {
+        m_platform.clock = &m_clock;
+        m_platform.registry = &m_registry;
+        m_platform.mutexes = &m_mutexes;
+        m_platform.threads = &m_threads;
+        m_platform.serviceHost = &m_serviceHost;
+        m_platform.system = &m_system;
+        m_platform.sockets = &m_sockets;
+        m_platform.diagnostics = &m_diagnostics;
+        m_platform.serviceManager = &m_serviceManager;
+        m_platform.systemMessages = &m_systemMessages;
+        m_platform.appendFiles = &m_appendFiles;
+    }
+    Platform& Get() override { return m_platform; }
+    // Windows reads the command line itself (GetCommandLineW).
+    void SetArguments(int, char**) override {}
+
+private:
+    win32::Win32Clock m_clock;
+    win32::Win32Registry m_registry;
+    win32::Win32Mutexes m_mutexes;
+    win32::Win32Threads m_threads;
+    win32::Win32ServiceHost m_serviceHost;
+    win32::Win32System m_system;
+    win32::Win32Sockets m_sockets;
+    win32::Win32ServiceManager m_serviceManager;
+    win32::Win32SystemMessages m_systemMessages;
+    win32::Win32AppendFiles m_appendFiles;
+    DiagnosticLog m_diagnostics;
+    Platform m_platform;
+};
+}  // namespace
+
+std::unique_ptr<NativePlatform> CreateNativePlatform() { return std::make_unique<Win32Platform>(); }
+
+}  // namespace corvane
