@@ -23,6 +23,11 @@ if(CORVANE_TESTS)
     find_package(GTest REQUIRED)
   endif()
   include(GoogleTest)
+  if(WIN32)
+    # Test executables list their tests when ctest runs (under Wine, in the prefix CI prepares),
+    # not at build time.
+    set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+  endif()
 endif()
 
 if(CORVANE_BENCH AND NOT WIN32)

@@ -38,7 +38,10 @@ std::u16string Win32Mutexes::KernelName(std::u16string_view name) const {
 }
 
 MutexHandle Win32Mutexes::OpenOrCreate(std::u16string_view name, bool inheritable) {
-    const std::wstring kernelName = Wide(KernelName(name));
+    const std::u16string key = KernelName(name);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (auto existing = m_byName[key].lock()) return existing;
+    const std::wstring kernelName = Wide(key);
     HANDLE handle = ::OpenMutexW(MUTEX_ALL_ACCESS, inheritable ? TRUE : FALSE, kernelName.c_str());
     if (!handle) {
         SECURITY_DESCRIPTOR descriptor;
@@ -52,7 +55,9 @@ MutexHandle Win32Mutexes::OpenOrCreate(std::u16string_view name, bool inheritabl
         handle = ::CreateMutexW(&attributes, FALSE, kernelName.c_str());
     }
     if (!handle) return nullptr;
-    return std::make_shared<Win32NamedMutex>(handle);
+    auto mutex = std::make_shared<Win32NamedMutex>(handle);
+    m_byName[key] = mutex;
+    return mutex;
 }
 
 }  // namespace corvane::win32

@@ -41,6 +41,7 @@ uint32_t Win32Threads::GetCurrentThreadId() {
 }
 
 bool Win32Threads::PostQuit(uint32_t threadId) {
+    if (threadId == 0) return false;  // no service main thread yet
     return ::PostThreadMessageW(threadId, WM_QUIT, 0, 0) != FALSE;
 }
 
