@@ -12,10 +12,10 @@
 #include "config/configuration.h"
 #include "platform/platform.h"
 #include "service/service_hooks.h"
+#include "service/service_names.h"
 
 namespace corvane {
 
-inline constexpr std::u16string_view kServiceName = u"Corvane";
 inline constexpr uint32_t kStopWaitMilliseconds = 15000;
 inline constexpr uint32_t kEnumerateDelayMilliseconds = 2000;
 inline constexpr size_t kBleStatusSize = 28;

@@ -6,10 +6,10 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "service/service_names.h"
 
 namespace corvane {
 
-inline constexpr std::u16string_view kServiceName = u"Corvane";
 inline constexpr std::u16string_view kServiceDisplayName = u"Corvane Service";
 inline constexpr std::u16string_view kMessageCaption = u"Corvane";
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "channel/result_text.h"
 #include "service/ccorvane_app.h"
 
 namespace corvane {
@@ -17,8 +18,12 @@ public:
     // Fills the application's hooks; call once, before InitInstance.
     void Wire(CCorvaneApp& app);
 
+    const CMessageTexts& Texts() const { return m_texts; }
+
 private:
     Platform& m_platform;
+    // Texts in the language of the service's account, chosen once at start.
+    CMessageTexts m_texts;
 };
 
 }  // namespace corvane

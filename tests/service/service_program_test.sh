@@ -62,6 +62,17 @@ rc=0; wait_exit $pid 2 || rc=$?
 [[ $rc == 0 ]] || { cat "$CORVANE_ROOT/blocked.log"; fail "exit code $rc with an unwritable root"; }
 rm -rf "$(dirname "$blocked")"
 
+# The verbs: /install writes the unit, a second /install repairs it, -Uninstall removes it,
+# and uninstalling a missing service fails with -1 and "Couldn't open service".
+"$corvane" /install >/dev/null 2>&1 || fail "/install"
+"$corvane" /INSTALL >/dev/null 2>&1 || fail "second /install"
+grep -q "^ExecStart=\"$corvane\"" "$CORVANE_ROOT/etc/systemd/system/corvane.service" || fail "unit ExecStart"
+"$corvane" -Uninstall >/dev/null 2>&1 || fail "-Uninstall"
+[[ ! -e "$CORVANE_ROOT/etc/systemd/system/corvane.service" ]] || fail "unit left after uninstall"
+rc=0; "$corvane" -uninstall >"$CORVANE_ROOT/uninstall.log" 2>&1 || rc=$?
+[[ $rc == 255 ]] || fail "uninstall of a missing service exited $rc"
+grep -q "Couldn't open service" "$CORVANE_ROOT/uninstall.log" || fail "no message for the missing service"
+
 # The control tool fails clearly when there is nothing to control.
 if "$ctl" stop 2>/dev/null; then fail "stop of a stopped service succeeded"; fi
 if "$ctl" bogus 2>/dev/null; then fail "unknown verb accepted"; fi
