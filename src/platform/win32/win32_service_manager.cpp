@@ -15,6 +15,12 @@ ScHandle Portable(SC_HANDLE handle) { return reinterpret_cast<ScHandle>(handle);
 constexpr wchar_t kNoDependencies[] = L"\0";
 }  // namespace
 
+std::u16string Win32ServiceManager::CommandLineForPath(std::u16string_view path) {
+    const bool quoted = path.size() >= 2 && path.front() == u'"' && path.back() == u'"';
+    if (quoted || path.find(u' ') == std::u16string_view::npos) return std::u16string(path);
+    return u"\"" + std::u16string(path) + u"\"";
+}
+
 uint32_t Win32ServiceManager::OpenManager(uint32_t access, ScHandle& manager) {
     SC_HANDLE handle = ::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, access);
     manager = Portable(handle);
@@ -33,7 +39,7 @@ uint32_t Win32ServiceManager::CreateService(ScHandle manager, const ServiceConfi
                                             ScHandle& service) {
     const std::wstring name = Wide(config.serviceName);
     const std::wstring displayName = Wide(config.displayName);
-    const std::wstring path = Wide(config.binaryPath);
+    const std::wstring path = Wide(CommandLineForPath(config.binaryPath));
     // No load order group, no tag, no dependencies, LocalSystem (no account, no password).
     SC_HANDLE handle = ::CreateServiceW(Native(manager), name.c_str(), displayName.c_str(), access,
                                         config.serviceType, config.startType, config.errorControl, path.c_str(),
@@ -44,7 +50,7 @@ uint32_t Win32ServiceManager::CreateService(ScHandle manager, const ServiceConfi
 
 uint32_t Win32ServiceManager::ChangeServiceConfig(ScHandle service, const ServiceConfig& config) {
     const std::wstring displayName = Wide(config.displayName);
-    const std::wstring path = Wide(config.binaryPath);
+    const std::wstring path = Wide(CommandLineForPath(config.binaryPath));
     // The empty load order group, no tag, empty dependencies, account and password unchanged.
     const BOOL ok = ::ChangeServiceConfigW(Native(service), config.serviceType, config.startType,
                                            config.errorControl, path.c_str(), L"", nullptr, kNoDependencies,

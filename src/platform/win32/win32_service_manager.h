@@ -2,6 +2,8 @@
 // ChangeServiceConfigW, ChangeServiceConfig2W, ControlService, DeleteService.
 #pragma once
 
+#include <string>
+
 #include "platform/service_manager.h"
 
 namespace corvane::win32 {
@@ -16,6 +18,11 @@ public:
     uint32_t ControlService(ScHandle service, uint32_t control) override;
     uint32_t DeleteService(ScHandle service) override;
     void CloseServiceHandle(ScHandle handle) override;
+
+    // The service's command line for a program path. A path with a blank is quoted: unquoted, the
+    // manager would try "C:\Program.exe" first, a file that any user able to write to C:\ could
+    // plant and have run as LocalSystem.
+    static std::u16string CommandLineForPath(std::u16string_view path);
 };
 
 }  // namespace corvane::win32
