@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows stage of CI: cross-builds the service and its unit tests with mingw-w64, creates a
-# Wine prefix with one persistent wineserver and runs the portable unit tests under Wine. Exits
-# non-zero when any step or check fails.
+# Wine prefix with one persistent wineserver, runs the portable unit tests under Wine, then the
+# service itself under Wine's service control manager (scripts/windows-smoke.sh). Exits non-zero
+# when any step or check fails.
 #   CORVANE_WINDOWS_BUILD=<dir>   build directory (default build/windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,3 +38,6 @@ timeout 120 wine wineboot >>"$logs/wineboot.log" 2>&1 </dev/null
 
 echo "=== windows: unit tests under Wine ==="
 (cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 300)
+
+# The service itself under Wine's service control manager, in the same prefix.
+bash scripts/windows-smoke.sh "$build"

@@ -1,7 +1,7 @@
 #include "service/service_install.h"
 
 #include "platform/service_manager.h"
-#include "service/ccorvane_app.h"  // kServiceName
+#include "service/service_names.h"
 
 namespace corvane {
 
