@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/service_host.h"
 #include "platform/service_manager.h"
+#include "platform/sessions.h"
 #include "platform/sockets.h"
 #include "platform/system.h"
 #include "platform/system_messages.h"
@@ -32,6 +33,7 @@ struct Platform {
     ISystemMessages* systemMessages = nullptr;
     IAppendFiles* appendFiles = nullptr;
     IServiceManager* serviceManager = nullptr;
+    ISessions* sessions = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

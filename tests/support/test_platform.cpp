@@ -42,6 +42,7 @@ TestPlatform::TestPlatform()
     m_platform.systemMessages = &systemMessages;
     m_platform.appendFiles = &appendFiles;
     m_platform.serviceManager = &serviceManager;
+    m_platform.sessions = &sessions;
 }
 
 TestPlatform::~TestPlatform() {

@@ -25,6 +25,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_service_host.h"
 #include "support/fake_service_manager.h"
+#include "support/fake_sessions.h"
 #include "support/fake_system.h"
 #include "support/fake_threads.h"
 #include "support/temp_dir.h"
@@ -65,6 +66,7 @@ public:
     posix::PosixSystemMessages systemMessages;  // the built-in table of Windows texts
     TestAppendFiles appendFiles;                // real files under the temporary root
     FakeServiceManager serviceManager;
+    FakeSessions sessions;
 
 private:
     mutable std::mutex m_mutex;

@@ -15,6 +15,7 @@ int RunStop(const Args& args);     // ctl_service.cpp
 int RunPower(const Args& args);    // ctl_service.cpp
 int RunControl(const Args& args);  // ctl_service.cpp
 int RunReg(const Args& args);      // ctl_reg.cpp
+int RunSession(const Args& args);  // ctl_session.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1.
 int Fail(const std::string& message);

@@ -25,6 +25,7 @@ const Verb kVerbs[] = {
     {"power", RunPower, "power resume|suspend|EVENT-TYPE"},
     {"control", RunControl, "control CODE [EVENT-TYPE [SESSION-ID]]"},
     {"reg", RunReg, "reg add|query|delete KEY [/v NAME] [/t TYPE] [/d DATA]"},
+    {"session", RunSession, "session logon USER DOMAIN [--rdp] | lock|unlock|connect|disconnect|logoff ID | idle ID MS | list | ..."},
 };
 
 int Usage() {

@@ -8,6 +8,7 @@
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_service_host.h"
 #include "platform/posix/posix_service_manager.h"
+#include "platform/posix/posix_sessions.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/posix_system_messages.h"
@@ -25,7 +26,9 @@ public:
           m_mutexes(root.LockDir()),
           m_serviceHost(root.ControlSocketPath()),
           m_system(root),
-          m_serviceManager(root) {
+          m_serviceManager(root),
+          m_sessions(posix::SimSessionDirectory(root), m_clock, posix::NotifyServiceBySocket(root.ControlSocketPath()),
+                     &m_diagnostics) {
         m_platform.clock = &m_clock;
         m_platform.registry = &m_registry;
         m_platform.mutexes = &m_mutexes;
@@ -37,6 +40,7 @@ public:
         m_platform.systemMessages = &m_systemMessages;
         m_platform.appendFiles = &m_appendFiles;
         m_platform.serviceManager = &m_serviceManager;
+        m_platform.sessions = &m_sessions;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -61,6 +65,7 @@ private:
     posix::PosixSystemMessages m_systemMessages;
     posix::PosixAppendFiles m_appendFiles;
     Platform m_platform;
+    posix::PosixSessions m_sessions;
 };
 }  // namespace
 
