@@ -2,10 +2,15 @@
 // only; the service never links it).
 #pragma once
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,13 +20,12 @@
 namespace corvane::test {
 
 inline void LoadOpenSslProviders() {
-    // DES, RC2 and RC4 live in the legacy provider.
-    static const bool loaded = [] {
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER_load(nullptr, "default");
-        return true;
-    }();
-    (void)loaded;
+    // DES, RC2 and RC4 live in the legacy provider. The providers stay loaded (and reachable, so
+    // the leak checker does not count them) until the process ends.
+    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    static OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+    (void)legacy;
+    (void)standard;
 }
 
 // The key bytes the library actually uses for an algorithm and key length.
@@ -103,6 +107,78 @@ inline std::vector<uint8_t> OpenSslDigest(uint32_t algorithm, const std::vector<
     EVP_Digest(data.data(), data.size(), md, &size, md_alg, nullptr);
     EVP_MD_free(md_alg);
     return std::vector<uint8_t>(md, md + size);
+}
+
+// RSA keys through OpenSSL. Keys travel as PKCS#1 DER, the form the engine imports.
+struct EvpKeyDeleter {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using EvpKey = std::unique_ptr<EVP_PKEY, EvpKeyDeleter>;
+
+inline EvpKey OpenSslGenerateRsa(unsigned bits) { return EvpKey(EVP_RSA_gen(bits)); }
+
+inline std::vector<uint8_t> OpenSslPrivateDer(EVP_PKEY* key) {
+    unsigned char* der = nullptr;
+    const int n = i2d_PrivateKey(key, &der);
+    std::vector<uint8_t> out(der, der + (n > 0 ? n : 0));
+    OPENSSL_free(der);
+    return out;
+}
+
+inline std::vector<uint8_t> OpenSslPublicDer(EVP_PKEY* key) {
+    unsigned char* der = nullptr;
+    const int n = i2d_PublicKey(key, &der);
+    std::vector<uint8_t> out(der, der + (n > 0 ? n : 0));
+    OPENSSL_free(der);
+    return out;
+}
+
+// Parses PKCS#1 RSAPrivateKey DER; null when OpenSSL refuses it.
+inline EvpKey OpenSslParsePrivateDer(const std::vector<uint8_t>& der) {
+    const unsigned char* p = der.data();
+    return EvpKey(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, static_cast<long>(der.size())));
+}
+
+// The full consistency check of a private key (primes, exponents, CRT numbers).
+inline bool OpenSslCheckPrivateKey(EVP_PKEY* key) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    const bool ok = ctx && EVP_PKEY_check(ctx) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok;
+}
+
+// A number of the key as big-endian bytes without leading zeros: "n", "e", "d", "rsa-factor1",
+// "rsa-factor2", "rsa-exponent1", "rsa-exponent2", "rsa-coefficient1".
+inline std::vector<uint8_t> OpenSslKeyNumber(EVP_PKEY* key, const char* name) {
+    BIGNUM* bn = nullptr;
+    std::vector<uint8_t> out;
+    if (EVP_PKEY_get_bn_param(key, name, &bn) == 1) {
+        out.resize(BN_num_bytes(bn));
+        BN_bn2bin(bn, out.data());
+    }
+    BN_clear_free(bn);
+    return out;
+}
+
+// Raw RSA (no padding) with the public or the private key; the input has the modulus length.
+inline std::optional<std::vector<uint8_t>> OpenSslRawRsa(EVP_PKEY* key, bool usePrivate, const std::vector<uint8_t>& in) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    std::optional<std::vector<uint8_t>> result;
+    size_t outLength = 0;
+    bool ok = ctx && (usePrivate ? EVP_PKEY_decrypt_init(ctx) : EVP_PKEY_encrypt_init(ctx)) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING) == 1;
+    std::vector<uint8_t> out(in.size() + 16);
+    outLength = out.size();
+    if (ok) {
+        ok = (usePrivate ? EVP_PKEY_decrypt(ctx, out.data(), &outLength, in.data(), in.size())
+                         : EVP_PKEY_encrypt(ctx, out.data(), &outLength, in.data(), in.size())) == 1;
+    }
+    if (ok) {
+        out.resize(outLength);
+        result = std::move(out);
+    }
+    EVP_PKEY_CTX_free(ctx);
+    return result;
 }
 
 }  // namespace corvane::test

@@ -1,0 +1,68 @@
+#include "crypto/rsa_key.h"
+
+#include "crypto/crypto_status.h"
+
+namespace corvane {
+
+namespace {
+// Prepares a Montgomery context for an odd modulus; an unusable modulus is not an error here.
+bool PrepareModulus(CMontgomery& mont, const CBigNumber& modulus) {
+    if (!modulus.IsOdd()) return true;
+    return mont.Init(modulus);
+}
+}  // namespace
+
+bool CRSA::Prepare() {
+    if (!PrepareModulus(m_montN, m_bnN)) return false;
+    if (m_bHasCrt) {
+        if (!PrepareModulus(m_montP, m_bnP) || !PrepareModulus(m_montQ, m_bnQ)) return false;
+    }
+    return true;
+}
+
+int32_t CRSA::Public(const uint8_t* in, uint32_t length, uint8_t* out) const {
+    if (!m_bHasPublic) return CryptoStatus::KeyPartMissing;
+    if (length != m_bnN.ByteLength()) return CryptoStatus::RsaBadLength;
+    CBigNumber x, y;
+    if (!x.SetBytes(in, length)) return CryptoStatus::RsaPublicFailed;
+    if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
+    if (!m_montN.Exp(y, x, m_bnE)) return CryptoStatus::RsaPublicFailed;
+    return y.WriteBytes(out, length) ? CryptoStatus::Ok : CryptoStatus::RsaPublicFailed;
+}
+
+int32_t CRSA::PrivateCrt(const CBigNumber& x, CBigNumber& m) const {
+    // m1 = (x mod p)^dP mod p, m2 = (x mod q)^dQ mod q, h = qInv (m1 - m2) mod p, m = m2 + h q.
+    CBigNumber xp, xq, m1, m2, m2p, diff, h, hq;
+    if (!CBigNumber::Mod(xp, x, m_bnP) || !CBigNumber::Mod(xq, x, m_bnQ)) return CryptoStatus::InternalFailure;
+    if (!m_montP.Exp(m1, xp, m_bnDP) || !m_montQ.Exp(m2, xq, m_bnDQ)) return CryptoStatus::InternalFailure;
+    // m1 - m2 taken modulo p. With p > q (as generated) m2 < p already; reducing m2 first keeps the
+    // difference right for imported keys whose q is the larger prime.
+    if (!CBigNumber::Mod(m2p, m2, m_bnP)) return CryptoStatus::InternalFailure;
+    if (CBigNumber::Compare(m1, m2p) < 0 && !CBigNumber::Add(m1, m1, m_bnP)) return CryptoStatus::InternalFailure;
+    bool negative = false;
+    if (!CBigNumber::SubAbs(diff, m1, m2p, negative)) return CryptoStatus::InternalFailure;
+    if (!CBigNumber::Mul(h, m_bnQInv, diff) || !CBigNumber::Mod(h, h, m_bnP)) return CryptoStatus::InternalFailure;
+    if (!CBigNumber::Mul(hq, h, m_bnQ) || !CBigNumber::Add(m, m2, hq)) return CryptoStatus::InternalFailure;
+    return CryptoStatus::Ok;
+}
+
+int32_t CRSA::Private(const uint8_t* in, uint32_t length, uint8_t* out) const {
+    if (length != m_bnN.ByteLength()) return CryptoStatus::RsaBadLength;
+    CBigNumber x, m;
+    if (m_bHasCrt) {
+        if (!x.SetBytes(in, length)) return CryptoStatus::InternalFailure;
+        if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
+        if (!m_montP.IsReady() || !m_montQ.IsReady()) return CryptoStatus::InternalFailure;
+        if (int32_t rc = PrivateCrt(x, m)) return rc;
+    } else if (m_bHasPrivate) {
+        if (!x.SetBytes(in, length)) return CryptoStatus::RsaPrivateFailed;
+        if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
+        if (!m_montN.Exp(m, x, m_bnD)) return CryptoStatus::RsaPrivateFailed;
+    } else {
+        return CryptoStatus::KeyPartMissing;
+    }
+    // A key whose CRT numbers do not belong to its modulus can give a value that does not fit.
+    return m.WriteBytes(out, length) ? CryptoStatus::Ok : CryptoStatus::InternalFailure;
+}
+
+}  // namespace corvane

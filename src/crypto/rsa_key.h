@@ -1,0 +1,50 @@
+// CRSA: one RSA key of the engine, with the raw public and private operations. The key never
+// changes after it has been set up, and the operations work on temporaries, so one key may serve
+// several threads at once.
+#pragma once
+
+#include <cstdint>
+
+#include "crypto/big_number.h"
+#include "crypto/montgomery.h"
+
+namespace corvane {
+
+class CRSA {
+public:
+    CRSA() = default;
+    virtual ~CRSA() = default;
+    CRSA(const CRSA&) = delete;
+    CRSA& operator=(const CRSA&) = delete;
+
+    CBigNumber m_bnN;
+    CBigNumber m_bnE;
+    CBigNumber m_bnD;
+    CBigNumber m_bnP;
+    CBigNumber m_bnQ;
+    CBigNumber m_bnDP;    // d mod (p - 1)
+    CBigNumber m_bnDQ;    // d mod (q - 1)
+    CBigNumber m_bnQInv;  // q^-1 mod p
+    uint8_t m_bHasCrt = 0;      // p, q, dP, dQ and qInv present
+    uint8_t m_bHasPrivate = 0;  // n and d present
+    uint8_t m_bHasPublic = 0;   // n and e present
+
+    // Prepares the Montgomery constants of n, p and q once the numbers are set. An even or zero
+    // modulus (possible in an imported key) is left unprepared; operations on it then fail.
+    // False only without memory.
+    bool Prepare();
+
+    // out = in^e mod n, length bytes (the modulus length). Status codes of the RSA interface.
+    int32_t Public(const uint8_t* in, uint32_t length, uint8_t* out) const;
+    // out = in^d mod n, through the CRT when the key has its CRT numbers.
+    int32_t Private(const uint8_t* in, uint32_t length, uint8_t* out) const;
+
+private:
+    int32_t PrivateCrt(const CBigNumber& x, CBigNumber& m) const;
+
+    CMontgomery m_montN;
+    CMontgomery m_montP;
+    CMontgomery m_montQ;
+};
+
+}  // namespace corvane
