@@ -17,7 +17,8 @@ namespace corvane {
 namespace {
 
 bool EndsWithNoCase(const std::u16string& text, std::u16string_view tail) {
-    return text.size() >= tail.size() && EqualsNoCase(std::u16string_view(text).substr(text.size() - tail.size()), tail);
+    return text.size() >= tail.size() &&
+           EqualsNoCase(std::u16string_view(text).substr(text.size() - tail.size()), tail);
 }
 
 TEST(Win32System, MachineIdentityAndFolders) {

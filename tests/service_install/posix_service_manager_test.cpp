@@ -26,7 +26,9 @@ protected:
     }
 
     std::string UnitPath() const { return m_tp.Root() + "/etc/systemd/system/corvane.service"; }
-    std::string WantsPath() const { return m_tp.Root() + "/etc/systemd/system/multi-user.target.wants/corvane.service"; }
+    std::string WantsPath() const {
+        return m_tp.Root() + "/etc/systemd/system/multi-user.target.wants/corvane.service";
+    }
     std::string Unit() const {
         std::ifstream in(UnitPath());
         std::ostringstream text;

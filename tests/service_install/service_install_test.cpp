@@ -127,6 +127,7 @@ TEST_P(ServiceVerbFailureTest, FailsWithItsMessage) {
     } else {
         EXPECT_EQ(Messages(), std::vector<std::u16string> {std::u16string(c.message)});
     }
+    EXPECT_EQ(m_tp.DiagnosticLines().size(), 1u) << "the reason, with its error code, for whoever runs the verb";
     EXPECT_EQ(Scm().OpenHandles(), 0u);
 }
 
