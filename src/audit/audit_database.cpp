@@ -13,6 +13,14 @@ namespace {
 constexpr const char* kCheckKeySql = "SELECT name FROM sqlite_master WHERE 1=2;";
 constexpr const char* kTableExistsSql = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='vsc_log';";
 constexpr const char* kMigrateLocalUserSql = "ALTER TABLE vsc_log ADD localuser INTEGER;";
+constexpr std::string_view kCipherVfsPrefix = "multipleciphers-";
+
+// Files are always opened through the cipher's VFS: a VFS named without it is wrapped by it, so
+// that no page is ever written in clear.
+std::string CipherVfsName(const std::string& vfs) {
+    if (vfs.empty() || vfs.rfind(kCipherVfsPrefix, 0) == 0) return vfs;
+    return std::string(kCipherVfsPrefix) + vfs;
+}
 
 bool Exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -79,9 +87,16 @@ sqlite3* CAuditDatabase::OpenAndPrepare() {
 
     sqlite3* db = nullptr;
     const std::string utf8Path = Utf16ToUtf8(path);
+    const std::string vfs = CipherVfsName(m_settings.vfs);
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
-    if (sqlite3_open_v2(utf8Path.c_str(), &db, flags, m_settings.vfs.empty() ? nullptr : m_settings.vfs.c_str()) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(utf8Path.c_str(), &db, flags, vfs.empty() ? nullptr : vfs.c_str()) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    // A file that could only be opened read-only would keep a connection on which every insert
+    // fails, long after the file became writable again: treat it as not opened, so that a later
+    // insert tries again.
+    if (sqlite3_db_readonly(db, "main") != 0) {
         sqlite3_close(db);
         return nullptr;
     }

@@ -16,6 +16,7 @@ int RunPower(const Args& args);    // ctl_service.cpp
 int RunControl(const Args& args);  // ctl_service.cpp
 int RunReg(const Args& args);      // ctl_reg.cpp
 int RunSession(const Args& args);  // ctl_session.cpp
+int RunAudit(const Args& args);    // ctl_audit.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1.
 int Fail(const std::string& message);

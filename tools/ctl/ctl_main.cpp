@@ -26,6 +26,7 @@ const Verb kVerbs[] = {
     {"control", RunControl, "control CODE [EVENT-TYPE [SESSION-ID]]"},
     {"reg", RunReg, "reg add|query|delete KEY [/v NAME] [/t TYPE] [/d DATA]"},
     {"session", RunSession, "session logon USER DOMAIN [--rdp] | lock|unlock|connect|disconnect|logoff ID | idle ID MS | list | ..."},
+    {"audit", RunAudit, "audit [--last N] [--csv]"},
 };
 
 int Usage() {

@@ -110,6 +110,8 @@ uint32_t PosixSystem::GetWindowsFolder(std::u16string& out) {
 }
 
 uint32_t PosixSystem::GetSystemDirectory(std::u16string& out) {
+    // The system directory always exists on Windows; on a fresh state root it is made here.
+    MakeDirectories(m_root.SystemDir(), 0755);
     out = Utf8ToUtf16(m_root.SystemDir());
     return 0;
 }
