@@ -3,15 +3,26 @@
 // wired to the lifecycle.
 #pragma once
 
+#include <memory>
+
 #include "platform/platform.h"
 #include "channel/result_text.h"
 #include "service/ccorvane_app.h"
 
 namespace corvane {
 
+class CAuditDatabase;
+class CAuditLog;
+class CEventLog;
+class CSessionActions;
+class CSessionMonitor;
+class CSessionRecords;
+class DeviceMap;
+
 class CServiceObjects {
 public:
     explicit CServiceObjects(Platform& platform);
+    ~CServiceObjects();
     CServiceObjects(const CServiceObjects&) = delete;
     CServiceObjects& operator=(const CServiceObjects&) = delete;
 
@@ -19,11 +30,26 @@ public:
     void Wire(CCorvaneApp& app);
 
     const CMessageTexts& Texts() const { return m_texts; }
+    // The shared tables and records, built by Wire.
+    CSessionMonitor& SessionMonitor() { return *m_pSessionMonitor; }
+    CSessionActions& SessionActions() { return *m_pSessionActions; }
+    DeviceMap& Devices() { return *m_pDevices; }
+    CEventLog& EventLog() { return *m_pEventLog; }
+    CAuditLog& AuditLog() { return *m_pAuditLog; }
 
 private:
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
     CMessageTexts m_texts;
+    // Records: the text event log and the audit database.
+    std::unique_ptr<CEventLog> m_pEventLog;
+    std::unique_ptr<CAuditDatabase> m_pAuditDb;
+    std::unique_ptr<CAuditLog> m_pAuditLog;
+    // The device map and the session monitor with its actions.
+    std::unique_ptr<DeviceMap> m_pDevices;
+    std::unique_ptr<CSessionRecords> m_pSessionRecords;
+    std::unique_ptr<CSessionMonitor> m_pSessionMonitor;
+    std::unique_ptr<CSessionActions> m_pSessionActions;
 };
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "audit/audit_event_type.h"
 #include "device/clogon_opt.h"
 #include "session/session_flags.h"
 
@@ -149,7 +150,7 @@ void CSessionMonitor::ConfirmCardSignIn(const CUserLog& record, int32_t code, co
         }
     }
     const FileTime when = info ? info->CurrentTime : m_platform.clock->GetSystemTimeAsFileTime();
-    m_records.OnCardLogon(record, code == WTS_SESSION_LOGON ? 101 : 102, when, CardSerialText(signIn.m_serial),
+    m_records.OnCardLogon(record, code == WTS_SESSION_LOGON ? EVENT_TYPE_VSC_LOGON : EVENT_TYPE_VSC_UNLOCK, when, CardSerialText(signIn.m_serial),
                           signIn.m_strReader);
 }
 

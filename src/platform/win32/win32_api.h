@@ -13,6 +13,7 @@
 #undef GetCommandLine
 #undef GetModuleFileName
 #undef GetSystemDirectory
+#undef InitiateShutdown
 #undef OpenService
 #undef RegisterDeviceNotification
 #undef RegisterServiceCtrlHandlerEx

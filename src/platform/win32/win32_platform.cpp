@@ -10,6 +10,7 @@
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_service_host.h"
 #include "platform/win32/win32_service_manager.h"
+#include "platform/win32/win32_sessions.h"
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_system_messages.h"
@@ -32,6 +33,7 @@ public:
         m_platform.serviceManager = &m_serviceManager;
         m_platform.systemMessages = &m_systemMessages;
         m_platform.appendFiles = &m_appendFiles;
+        m_platform.sessions = &m_sessions;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -48,6 +50,7 @@ private:
     win32::Win32ServiceManager m_serviceManager;
     win32::Win32SystemMessages m_systemMessages;
     win32::Win32AppendFiles m_appendFiles;
+    win32::Win32Sessions m_sessions;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };
