@@ -1,6 +1,7 @@
 // The audit file read from other processes: the control tool's audit verb (the library opened
 // with the key in a separate process) and a second, independently configured build of the cipher.
 #include "audit_fixture.h"
+#include "process_support.h"
 #include "records_test_support.h"
 
 namespace corvane::test {
@@ -37,6 +38,15 @@ std::vector<std::string> Lines(const std::string& text) {
 constexpr const char* kHeaderTabs =
     "id\tlogon_server\tlocaluser\tuser_name\tevent_type\tevent_time\tdesktop_type\tdev_type\tdev_guid\tdev_name\t"
     "result\tresult_sub\terr_msg\tlogon_option\tlogon_param\tupload_flag\tupload_time";
+
+TEST_F(AuditProcessTest, PlainSqliteCannotReadTheFile) {
+    if (!FileExists("/usr/bin/sqlite3")) GTEST_SKIP() << "Debian's sqlite3 command is not installed";
+    auto db = MakeDb();
+    ASSERT_TRUE(InsertLock(*db));
+    const ProcessResult r = RunProcess("/usr/bin/sqlite3 " + ShellQuote(DbPath()) + " 'SELECT count(*) FROM vsc_log;'");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.errors.find("file is not a database"), std::string::npos) << r.errors;
+}
 
 #ifdef CORVANE_CTL_PATH
 TEST_F(AuditProcessTest, CtlAuditPrintsEveryRowTabSeparated) {

@@ -1,16 +1,13 @@
 #include "records_test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "audit/audit_reader.h"
 #include "platform/text.h"
-#include "support/temp_dir.h"
 
 namespace corvane::test {
 
@@ -27,8 +24,14 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+bool MakeDirs(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return std::filesystem::is_directory(path, ec);
 }
 
 std::vector<Row> ReadAuditTable(const std::string& path, const AuditPassphrase& passphrase) {
@@ -67,39 +70,6 @@ std::string RawDb::Scalar(const std::string& sql) {
     }
     sqlite3_finalize(stmt);
     return value;
-}
-
-ProcessResult RunProcess(const std::string& commandLine) {
-    TempDir scratch;
-    const std::string errPath = scratch.Path("stderr");
-    ProcessResult result;
-    FILE* pipe = ::popen((commandLine + " 2>" + ShellQuote(errPath)).c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.errors = ReadFileBytes(errPath);
-    return result;
-}
-
-std::string ShellQuote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out + "'";
-}
-
-std::string HexOf(const AuditPassphrase& bytes) {
-    std::string hex;
-    for (uint8_t b : bytes) hex += FormatUtf8("%02X", b);
-    return hex;
 }
 
 }  // namespace corvane::test

@@ -1,5 +1,5 @@
-// Helpers shared by the records tests: reading files, reading the audit table back with the key,
-// a keyed raw connection, and running a program in a separate process.
+// Helpers shared by the records tests: files, reading the audit table back with the key, and a
+// keyed raw connection.
 #pragma once
 
 #include <sqlite3.h>
@@ -16,6 +16,8 @@ namespace corvane::test {
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Creates a directory and its parents; true when it exists afterwards.
+bool MakeDirs(const std::string& path);
 
 // One row of the audit table: column name → value (nothing for NULL).
 using Row = std::map<std::string, std::optional<std::string>>;
@@ -38,15 +40,5 @@ public:
 private:
     sqlite3* m_db = nullptr;
 };
-
-struct ProcessResult {
-    int exitCode = -1;
-    std::string output;  // stdout
-    std::string errors;  // stderr
-};
-// Runs a shell command line in a separate process.
-ProcessResult RunProcess(const std::string& commandLine);
-std::string ShellQuote(const std::string& text);
-std::string HexOf(const AuditPassphrase& bytes);
 
 }  // namespace corvane::test
