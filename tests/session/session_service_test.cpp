@@ -121,8 +121,8 @@ protected:
     FakeClock fakeClock;
     posix::PosixClock clock;
     std::unique_ptr<posix::SimSessionManager> users;
+    std::unique_ptr<CCorvaneApp> app;  // holds the configuration, so it outlives the objects
     std::unique_ptr<CServiceObjects> objects;
-    std::unique_ptr<CCorvaneApp> app;
     std::thread main;
 };
 
