@@ -9,6 +9,7 @@
 #include "platform/append_files.h"
 #include "platform/clock.h"
 #include "platform/diagnostic_log.h"
+#include "platform/key_container.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
@@ -34,6 +35,7 @@ struct Platform {
     IAppendFiles* appendFiles = nullptr;
     IServiceManager* serviceManager = nullptr;
     ISessions* sessions = nullptr;
+    IKeyContainers* keyContainers = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

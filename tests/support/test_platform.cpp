@@ -43,6 +43,7 @@ TestPlatform::TestPlatform()
     m_platform.appendFiles = &appendFiles;
     m_platform.serviceManager = &serviceManager;
     m_platform.sessions = &sessions;
+    m_platform.keyContainers = &keyContainers;
 }
 
 TestPlatform::~TestPlatform() {

@@ -25,6 +25,7 @@
 #include "support/fake_clock.h"
 #include "support/fake_service_host.h"
 #include "support/fake_service_manager.h"
+#include "support/fake_key_containers.h"
 #include "support/fake_sessions.h"
 #include "support/fake_system.h"
 #include "support/fake_threads.h"
@@ -67,6 +68,7 @@ public:
     TestAppendFiles appendFiles;                // real files under the temporary root
     FakeServiceManager serviceManager;
     FakeSessions sessions;
+    FakeKeyContainers keyContainers;
 
 private:
     mutable std::mutex m_mutex;

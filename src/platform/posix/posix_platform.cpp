@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_append_files.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_key_containers.h"
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_service_host.h"
@@ -41,6 +42,7 @@ public:
         m_platform.appendFiles = &m_appendFiles;
         m_platform.serviceManager = &m_serviceManager;
         m_platform.sessions = &m_sessions;
+        m_platform.keyContainers = &m_keyContainers;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -64,6 +66,7 @@ private:
     DiagnosticLog m_diagnostics;
     posix::PosixSystemMessages m_systemMessages;
     posix::PosixAppendFiles m_appendFiles;
+    posix::PosixKeyContainers m_keyContainers;
     Platform m_platform;
     posix::PosixSessions m_sessions;
 };

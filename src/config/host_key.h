@@ -1,0 +1,34 @@
+// The host key pair: one RSA key per computer, generated on the first start, kept enciphered in
+// the registry value RSAKey beside the host GUID, and loaded at every start into the service's
+// own RSA engine and into the CryptoAPI key container named by the host GUID text.
+#pragma once
+
+#include <cstdint>
+
+#include "config/configuration.h"
+#include "platform/platform.h"
+#include "token/handle_wrappers.h"
+
+namespace corvane {
+
+constexpr int32_t kHostKeyBits = 2048;
+constexpr uint32_t kHostKeyExponent = 65537;
+constexpr size_t kMaxRsaKeyValueBytes = 4096;
+constexpr size_t kMaxHostKeyBlobBytes = 8192;
+
+// The fixed two-key triple DES key under which RSAKey is stored (CBC, zero IV, PKCS#7).
+extern const uint8_t kRsaKeyValueCipherKey[16];
+
+// Set by LoadHostKey on the main thread before any worker exists; only read afterwards, by any
+// number of threads at once.
+struct HostKey {
+    ChAsymmCtx g_hostKey;
+    int32_t g_nHostKeyBits = 0;
+};
+
+// Loads RSAKey, or creates and stores a new key pair when it is missing, does not decipher or
+// does not import. Returns 0, a Windows error, or a cipher or RSA status (as unsigned). Failures
+// of the key-container step are ignored. config supplies g_strHostGuid, the container name.
+uint32_t LoadHostKey(Platform& platform, const Configuration& config, HostKey& hostKey);
+
+}  // namespace corvane
