@@ -25,6 +25,7 @@ constexpr uint16_t kAlwaysForwardCodes[] = {0x3011, 0x3012};
 
 // Stream channel requests from the logon component and the CSP.
 constexpr uint16_t kKeyExchange = 0x1011;
+constexpr uint16_t kNetDeviceList = 0x4001;
 constexpr uint16_t kForwardOn = 0x4002;
 constexpr uint16_t kForwardOff = 0x4003;
 constexpr uint16_t kStatusNotification = 0x4102;

@@ -38,6 +38,7 @@ constexpr uint32_t ServiceRangeLast = 0x2FFFFFFF;
 constexpr uint32_t NteBadData = 0x80090005;
 constexpr uint32_t NteBadLen = 0x80090004;
 constexpr uint32_t NteNoMemory = 0x8009000E;
+constexpr uint32_t NteFail = 0x80090020;
 
 // DispatchDatagram results.
 constexpr int32_t DatagramDropped = -1;

@@ -26,6 +26,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     m_pSessionRecords = std::make_unique<CSessionRecords>(*m_pEventLog, *m_pAuditLog, config);
     m_pSessionMonitor = std::make_unique<CSessionMonitor>(m_platform, config, *m_pDevices, *m_pSessionRecords);
     m_pSessionActions = std::make_unique<CSessionActions>(m_platform, *m_pSessionRecords);
+    WireDatagramChannel(config);
 
     // Installation verbs.
     hooks.InstallService = [this] {
@@ -33,8 +34,10 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     };
     hooks.UninstallService = [this] { return UninstallService(m_platform); };
     // Configuration: LoadHostKey.
-    // Workers started by RunService: InitP11, LoadBleLibrary, DatagramThread, StreamListenerThread,
-    // RadioMonitorThread.
+    // Workers started by RunService: InitP11, LoadBleLibrary, StreamListenerThread, RadioMonitorThread.
+    hooks.DatagramThread = [this](CCorvaneApp& a) {
+        m_pDatagramChannel->ReceiveThread({a.m_bStop, a.m_bUdpStopped, a.m_sockUdp});
+    };
     hooks.EnumerateSessions = [this] { return m_pSessionMonitor->EnumerateSessions(); };
     // Control handler.
     hooks.OnSessionChange = [this](uint32_t eventType, const WtsSessionNotification* notification) {
@@ -42,9 +45,42 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     };
     // Stop sequence: SendStatusNotification, FinP11, BleLibraryLoaded, StopBle.
     hooks.RequestStopDevices = [this] { m_pDevices->ForEach([](CDevTovrel& device) { device.RequestStop(); }); };
-    // ExitInstance: FreeNetworkDevices.
+    // ExitInstance.
+    hooks.FreeNetworkDevices = [this] { m_pNetDevices->ClearNetDevices(); };
     hooks.FreeDeviceMap = [this] { m_pDevices->Clear(); };
     hooks.FreeSessionTable = [this] { m_pSessionMonitor->FreeSessionTable(); };
+}
+
+void CServiceObjects::WireDatagramChannel(Configuration& config) {
+    m_pNetDevices = std::make_unique<CNetDeviceTable>(*m_platform.clock, config.m_hDevNetMutex);
+    // A user who leaves the console loses the logon options of the network phones too.
+    m_pSessionMonitor->RemoveNetworkLogonOptions = [this](std::u16string_view user, std::u16string_view domain) {
+        m_pNetDevices->RemoveNetLogonOption(user, domain);
+    };
+
+    m_pLogonReports = std::make_unique<CLogonReports>(m_platform, config, *m_pNetDevices, *m_pDevices);
+    LogonReportHooks& reports = m_pLogonReports->Hooks();
+    reports.InsertLogonResultAudit = [this](const LogonResultReport& r) {
+        m_pAuditLog->InsertLogonResult({r.logonServer, r.userName}, r.operation, {r.devType, r.devGuid, r.devName},
+                                       r.result, r.resultSub, r.errMsg, r.logonOption, r.logonParam);
+    };
+    reports.WriteEventLine = [this](std::u16string_view line) { m_pEventLog->WriteEventLine(line); };
+    reports.GetText = [this](uint32_t id) { return m_texts.GetText(id, u""); };
+    reports.ForEachSessionOfUpn = [this](std::u16string_view upn, const std::function<void(const CUserLog&)>& visit) {
+        CSessionTable& table = m_pSessionMonitor->Table();
+        MutexGuard lock(table.Mutex());
+        for (const auto& record : table.Records()) {
+            if (record->MatchesUpn(upn, m_pSessionMonitor->Identity())) visit(*record);
+        }
+    };
+    reports.CreateCardReaderDevice = [this](std::u16string_view reader, std::u16string_view deviceId) -> CDevTovrel* {
+        return m_pSessionMonitor->CreateCardReaderDevice ? m_pSessionMonitor->CreateCardReaderDevice(reader, deviceId)
+                                                         : nullptr;
+    };
+
+    m_pDatagramChannel = std::make_unique<CDatagramChannel>(m_platform, config, *m_pNetDevices, *m_pLogonReports);
+    m_pDatagramChannel->Hooks().TestLogoff = [this] { return m_pSessionActions->TestLogoff(); };
+    // The remote logoff (0x3015) comes with the certificate checks.
 }
 
 }  // namespace corvane

@@ -5,8 +5,11 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "channel/datagram_channel.h"
+#include "channel/logon_report.h"
 #include "channel/result_text.h"
+#include "phone/net_device_table.h"
+#include "platform/platform.h"
 #include "service/ccorvane_app.h"
 
 namespace corvane {
@@ -36,8 +39,13 @@ public:
     DeviceMap& Devices() { return *m_pDevices; }
     CEventLog& EventLog() { return *m_pEventLog; }
     CAuditLog& AuditLog() { return *m_pAuditLog; }
+    CNetDeviceTable& NetDevices() { return *m_pNetDevices; }
+    CLogonReports& LogonReports() { return *m_pLogonReports; }
+    CDatagramChannel& DatagramChannel() { return *m_pDatagramChannel; }
 
 private:
+    void WireDatagramChannel(Configuration& config);
+
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
     CMessageTexts m_texts;
@@ -50,6 +58,10 @@ private:
     std::unique_ptr<CSessionRecords> m_pSessionRecords;
     std::unique_ptr<CSessionMonitor> m_pSessionMonitor;
     std::unique_ptr<CSessionActions> m_pSessionActions;
+    // Phones on the local network, the logon results and the command datagram channel.
+    std::unique_ptr<CNetDeviceTable> m_pNetDevices;
+    std::unique_ptr<CLogonReports> m_pLogonReports;
+    std::unique_ptr<CDatagramChannel> m_pDatagramChannel;
 };
 
 }  // namespace corvane

@@ -1,0 +1,73 @@
+// What the service does with the logon component's logon result reports (0x3013, from the
+// datagram channel and, later, the stream channel) and with a network phone's session query
+// (0x3014): audit row, event line and the logon option of the device for a report; one reply
+// datagram per matching session, to the phone's port 45452, for a query.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "channel/logon_report_codec.h"
+#include "config/configuration.h"
+#include "device/device_map.h"
+#include "phone/net_device_table.h"
+#include "platform/platform.h"
+#include "session/cuser_log.h"
+
+namespace corvane {
+
+// Text ids of the operation names (defaults "Logon", "Unlock", "Re-Logon").
+inline constexpr uint32_t kTextLogon = 0x0B;
+inline constexpr uint32_t kTextUnlock = 0x0C;
+inline constexpr uint32_t kTextRelogon = 0x0D;
+
+// The reports' reach into the records, the session monitor and the card readers. An empty hook is a part that is
+// not in this build: its step is skipped.
+struct LogonReportHooks {
+    // The audit row of a logon result (event 100 + operation).
+    std::function<void(const LogonResultReport&)> InsertLogonResultAudit;
+    // One line of the text event log.
+    std::function<void(std::u16string_view line)> WriteEventLine;
+    // A message text in the service's language; empty means the built-in English text.
+    std::function<std::u16string(uint32_t id)> GetText;
+    // Constructs the reader device of a smart card (reader name, device id), its worker not yet
+    // started; null when it cannot.
+    std::function<CDevTovrel*(std::u16string_view reader, std::u16string_view deviceId)> CreateCardReaderDevice;
+    // Under the session table mutex: every session record whose MatchesUpn accepts the principal
+    // name.
+    std::function<void(std::u16string_view upn, const std::function<void(const CUserLog&)>& visit)>
+        ForEachSessionOfUpn;
+};
+
+class CLogonReports {
+public:
+    CLogonReports(Platform& platform, Configuration& config, CNetDeviceTable& netDevices, DeviceMap& devices,
+                  LogonReportHooks hooks = {});
+    CLogonReports(const CLogonReports&) = delete;
+    CLogonReports& operator=(const CLogonReports&) = delete;
+
+    // 0 when handled; -1 when the report fails its size checks (then nothing is recorded).
+    int32_t HandleLogonResultReport(const uint8_t* message, size_t size);
+    // 0 when handled (whether or not any reply went out); -3509 when the query is malformed.
+    int32_t HandleSessionQuery(const uint8_t* datagram, size_t size, const SockAddrIn& source);
+
+    // The event line of a report: "Zentik:computer|domain\user|operation|device:id|0xresult:0xsub|text".
+    std::u16string FormatReportLine(const LogonResultReport& report);
+
+    LogonReportHooks& Hooks() { return m_hooks; }
+
+private:
+    std::u16string OperationName(uint16_t operation);
+    void AttachLogon(const LogonResultReport& report);
+
+    Platform& m_platform;
+    Configuration& m_config;
+    CNetDeviceTable& m_netDevices;
+    DeviceMap& m_devices;
+    LogonReportHooks m_hooks;
+};
+
+}  // namespace corvane

@@ -1,0 +1,32 @@
+#include "channel/presence_datagram.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "channel/byte_order.h"
+#include "channel/companion_contract.h"
+#include "platform/text.h"
+
+namespace corvane {
+
+bool DecodePresence(const uint8_t* datagram, size_t size, PresenceDatagram& out) {
+    using namespace Contract;
+    // The name needs at least its terminator.
+    if (datagram == nullptr || size < kPresenceNameOffset + 1) return false;
+    const uint8_t* name = datagram + kPresenceNameOffset;
+    const size_t nameRoom = size - kPresenceNameOffset;
+    const void* nul = std::memchr(name, 0, nameRoom);
+    if (nul == nullptr) return false;
+
+    out.port = ReadU16(datagram + kPresencePortOffset);
+    out.value = ReadU32(datagram + kPresenceValueOffset);
+    out.id = Utf8SlotToUtf16(datagram + kPresenceIdOffset, kPresenceIdSize);
+    // An ID the device list could not carry again (empty, or longer than its slot once malformed
+    // bytes have been replaced) would make every list request fail while the entry lives.
+    if (out.id.empty() || Utf16ToUtf8(out.id).size() > kPresenceIdSize) return false;
+    out.name = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(name),
+                                            static_cast<const uint8_t*>(nul) - name));
+    return true;
+}
+
+}  // namespace corvane
