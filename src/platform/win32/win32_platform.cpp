@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_append_files.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_key_containers.h"
 #include "platform/win32/win32_mutexes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_service_host.h"
@@ -34,6 +35,7 @@ public:
         m_platform.systemMessages = &m_systemMessages;
         m_platform.appendFiles = &m_appendFiles;
         m_platform.sessions = &m_sessions;
+        m_platform.keyContainers = &m_keyContainers;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -51,6 +53,7 @@ private:
     win32::Win32SystemMessages m_systemMessages;
     win32::Win32AppendFiles m_appendFiles;
     win32::Win32Sessions m_sessions;
+    win32::Win32KeyContainers m_keyContainers;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };
