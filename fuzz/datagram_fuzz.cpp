@@ -52,7 +52,7 @@ struct World {
         config.g_strComputerName = u"FUZZPC";
         config.g_pairedDevices = {u"phone-1", u"PHONE-2"};
         LogonReportHooks& hooks = reports.Hooks();
-        hooks.InsertLogonResultAudit = [](const LogonResultReport& r) { Check(r.operation == r.operation); };
+        hooks.InsertLogonResultAudit = [](const LogonResultReport& r) { Check(r.devGuid.size() <= 40 && r.logonServer.size() <= 16); };
         hooks.WriteEventLine = [](std::u16string_view line) { Check(line.substr(0, 7) == u"Zentik:"); };
         hooks.CreateCardReaderDevice = [](std::u16string_view, std::u16string_view) -> CDevTovrel* { return nullptr; };
         session.m_nState = 5;

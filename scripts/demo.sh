@@ -19,6 +19,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Scenes that must prepare the machine before the service reads its configuration (pairings,
+# the logon component's ports) do it in scripts/demo.d/*.prepare.
+for prepare in scripts/demo.d/*.prepare; do
+  [[ -f $prepare ]] || continue
+  # shellcheck source=/dev/null
+  source "$prepare"
+done
+
 say "Starting the Corvane service in the background on a fresh state root: $CORVANE_ROOT"
 "$bin/corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
 pid=$!

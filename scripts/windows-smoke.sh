@@ -85,6 +85,8 @@ service_process_running || fail "no service process while RUNNING"
 run reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID
 expect_out 'HostGUID +REG_SZ +\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$' "HostGUID"
 echo "running, HostGUID stored"
+# shellcheck source=scripts/windows-smoke-lan.sh
+source "$(dirname "$0")/windows-smoke-lan.sh"
 
 run net stop Corvane
 expect_rc 0 "net stop Corvane"

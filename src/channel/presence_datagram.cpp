@@ -1,5 +1,6 @@
 #include "channel/presence_datagram.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -20,10 +21,14 @@ bool DecodePresence(const uint8_t* datagram, size_t size, PresenceDatagram& out)
 
     out.port = ReadU16(datagram + kPresencePortOffset);
     out.value = ReadU32(datagram + kPresenceValueOffset);
-    out.id = Utf8SlotToUtf16(datagram + kPresenceIdOffset, kPresenceIdSize);
+    const uint8_t* id = datagram + kPresenceIdOffset;
+    out.id = Utf8SlotToUtf16(id, kPresenceIdSize);
     // An ID the device list could not carry again (empty, or longer than its slot once malformed
-    // bytes have been replaced) would make every list request fail while the entry lives.
-    if (out.id.empty() || Utf16ToUtf8(out.id).size() > kPresenceIdSize) return false;
+    // bytes have been replaced) would make every list request fail while the entry lives. ASCII
+    // comes back unchanged; only other bytes need the check.
+    if (out.id.empty()) return false;
+    const bool ascii = std::all_of(id, id + kPresenceIdSize, [](uint8_t b) { return b < 0x80; });
+    if (!ascii && Utf16ToUtf8(out.id).size() > kPresenceIdSize) return false;
     out.name = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(name),
                                             static_cast<const uint8_t*>(nul) - name));
     return true;
