@@ -65,6 +65,11 @@ protected:
             main.join();
             return app.ExitInstance();
         }
+        // Workers the application started (the session enumeration 2 s after RUNNING) may still be
+        // on their way out; they use the application, so it must outlive them.
+        ~Run() {
+            if (auto* threads = dynamic_cast<test::FakeThreads*>(app.GetPlatform().threads)) threads->JoinAll();
+        }
     };
 };
 
