@@ -23,23 +23,27 @@ struct SBoxes {
     std::array<uint8_t, 256> inverse {};
 };
 
-// The S-box: multiplicative inverse in GF(2^8) followed by the affine map.
+constexpr uint8_t RotateLeft8(uint8_t v, int n) { return static_cast<uint8_t>((v << n) | (v >> (8 - n))); }
+
+// The S-box: multiplicative inverse in GF(2^8) followed by the affine map. p runs through the
+// powers of the generator 3 while q runs through the powers of its inverse, so q = p^-1 at every
+// step.
 constexpr SBoxes MakeSBoxes() {
     SBoxes boxes {};
-    for (int x = 0; x < 256; ++x) {
-        uint8_t inv = 0;
-        for (int y = 1; y < 256 && x; ++y) {
-            if (GfMultiply(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1) {
-                inv = static_cast<uint8_t>(y);
-                break;
-            }
-        }
-        uint8_t s = inv;
-        for (int i = 1; i <= 4; ++i) s ^= static_cast<uint8_t>((inv << i) | (inv >> (8 - i)));
-        s ^= 0x63;
-        boxes.forward[x] = s;
-        boxes.inverse[s] = static_cast<uint8_t>(x);
-    }
+    uint8_t p = 1, q = 1;
+    do {
+        p = static_cast<uint8_t>(p ^ (p << 1) ^ ((p & 0x80) ? 0x1B : 0));
+        q = static_cast<uint8_t>(q ^ (q << 1));
+        q = static_cast<uint8_t>(q ^ (q << 2));
+        q = static_cast<uint8_t>(q ^ (q << 4));
+        if (q & 0x80) q = static_cast<uint8_t>(q ^ 0x09);
+        const uint8_t s = static_cast<uint8_t>(q ^ RotateLeft8(q, 1) ^ RotateLeft8(q, 2) ^ RotateLeft8(q, 3) ^
+                                               RotateLeft8(q, 4) ^ 0x63);
+        boxes.forward[p] = s;
+        boxes.inverse[s] = p;
+    } while (p != 1);
+    boxes.forward[0] = 0x63;
+    boxes.inverse[0x63] = 0;
     return boxes;
 }
 constexpr SBoxes kBoxes = MakeSBoxes();
@@ -96,8 +100,6 @@ inline uint32_t InvMixColumn(uint32_t w) {
     return td[0][s[w >> 24]] ^ td[1][s[(w >> 16) & 0xff]] ^ td[2][s[(w >> 8) & 0xff]] ^ td[3][s[w & 0xff]];
 }
 
-inline uint8_t Byte(uint32_t w, int index) { return static_cast<uint8_t>(w >> (24 - 8 * index)); }
-
 }  // namespace
 
 bool AesSetKey(AesState& state, const uint8_t* key, uint32_t keyLength) {
@@ -130,16 +132,16 @@ bool AesSetKey(AesState& state, const uint8_t* key, uint32_t keyLength) {
     return true;
 }
 
-void AesEncryptBlock(const AesState& state, const uint8_t in[16], uint8_t out[16]) {
+namespace {
+
+// The cipher on four big-endian state words, in place.
+inline void EncryptWords(const AesState& state, uint32_t& w0, uint32_t& w1, uint32_t& w2, uint32_t& w3) {
     const auto& te0 = kTables.te[0];
     const auto& te1 = kTables.te[1];
     const auto& te2 = kTables.te[2];
     const auto& te3 = kTables.te[3];
     const uint32_t* rk = state.m_encrypt;
-    uint32_t s0 = Load(in) ^ rk[0];
-    uint32_t s1 = Load(in + 4) ^ rk[1];
-    uint32_t s2 = Load(in + 8) ^ rk[2];
-    uint32_t s3 = Load(in + 12) ^ rk[3];
+    uint32_t s0 = w0 ^ rk[0], s1 = w1 ^ rk[1], s2 = w2 ^ rk[2], s3 = w3 ^ rk[3];
     for (uint32_t round = 1; round < state.m_nRounds; ++round) {
         rk += 4;
         const uint32_t t0 = te0[s0 >> 24] ^ te1[(s1 >> 16) & 0xff] ^ te2[(s2 >> 8) & 0xff] ^ te3[s3 & 0xff] ^ rk[0];
@@ -152,27 +154,25 @@ void AesEncryptBlock(const AesState& state, const uint8_t in[16], uint8_t out[16
         s3 = t3;
     }
     rk += 4;
-    const auto& s = kBoxes.forward;
-    const uint32_t state0[4] = {s0, s1, s2, s3};
-    for (int c = 0; c < 4; ++c) {
-        const uint32_t v = static_cast<uint32_t>(s[Byte(state0[c], 0)]) << 24 |
-                           static_cast<uint32_t>(s[Byte(state0[(c + 1) & 3], 1)]) << 16 |
-                           static_cast<uint32_t>(s[Byte(state0[(c + 2) & 3], 2)]) << 8 |
-                           s[Byte(state0[(c + 3) & 3], 3)];
-        Store(out + 4 * c, v ^ rk[c]);
-    }
+    // The last round has no MixColumns: each table entry holds the plain S-box value in one byte
+    // (te2 in the top byte, te3 in the second, te0 in the third, te1 in the low byte).
+    w0 = (te2[s0 >> 24] & 0xff000000) ^ (te3[(s1 >> 16) & 0xff] & 0x00ff0000) ^ (te0[(s2 >> 8) & 0xff] & 0x0000ff00) ^
+         (te1[s3 & 0xff] & 0x000000ff) ^ rk[0];
+    w1 = (te2[s1 >> 24] & 0xff000000) ^ (te3[(s2 >> 16) & 0xff] & 0x00ff0000) ^ (te0[(s3 >> 8) & 0xff] & 0x0000ff00) ^
+         (te1[s0 & 0xff] & 0x000000ff) ^ rk[1];
+    w2 = (te2[s2 >> 24] & 0xff000000) ^ (te3[(s3 >> 16) & 0xff] & 0x00ff0000) ^ (te0[(s0 >> 8) & 0xff] & 0x0000ff00) ^
+         (te1[s1 & 0xff] & 0x000000ff) ^ rk[2];
+    w3 = (te2[s3 >> 24] & 0xff000000) ^ (te3[(s0 >> 16) & 0xff] & 0x00ff0000) ^ (te0[(s1 >> 8) & 0xff] & 0x0000ff00) ^
+         (te1[s2 & 0xff] & 0x000000ff) ^ rk[3];
 }
 
-void AesDecryptBlock(const AesState& state, const uint8_t in[16], uint8_t out[16]) {
+inline void DecryptWords(const AesState& state, uint32_t& w0, uint32_t& w1, uint32_t& w2, uint32_t& w3) {
     const auto& td0 = kTables.td[0];
     const auto& td1 = kTables.td[1];
     const auto& td2 = kTables.td[2];
     const auto& td3 = kTables.td[3];
     const uint32_t* rk = state.m_decrypt;
-    uint32_t s0 = Load(in) ^ rk[0];
-    uint32_t s1 = Load(in + 4) ^ rk[1];
-    uint32_t s2 = Load(in + 8) ^ rk[2];
-    uint32_t s3 = Load(in + 12) ^ rk[3];
+    uint32_t s0 = w0 ^ rk[0], s1 = w1 ^ rk[1], s2 = w2 ^ rk[2], s3 = w3 ^ rk[3];
     for (uint32_t round = 1; round < state.m_nRounds; ++round) {
         rk += 4;
         const uint32_t t0 = td0[s0 >> 24] ^ td1[(s3 >> 16) & 0xff] ^ td2[(s2 >> 8) & 0xff] ^ td3[s1 & 0xff] ^ rk[0];
@@ -186,14 +186,74 @@ void AesDecryptBlock(const AesState& state, const uint8_t in[16], uint8_t out[16
     }
     rk += 4;
     const auto& si = kBoxes.inverse;
-    const uint32_t state0[4] = {s0, s1, s2, s3};
-    for (int c = 0; c < 4; ++c) {
-        const uint32_t v = static_cast<uint32_t>(si[Byte(state0[c], 0)]) << 24 |
-                           static_cast<uint32_t>(si[Byte(state0[(c + 3) & 3], 1)]) << 16 |
-                           static_cast<uint32_t>(si[Byte(state0[(c + 2) & 3], 2)]) << 8 |
-                           si[Byte(state0[(c + 1) & 3], 3)];
-        Store(out + 4 * c, v ^ rk[c]);
+    auto last = [&si](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+        return static_cast<uint32_t>(si[a >> 24]) << 24 | static_cast<uint32_t>(si[(b >> 16) & 0xff]) << 16 |
+               static_cast<uint32_t>(si[(c >> 8) & 0xff]) << 8 | si[d & 0xff];
+    };
+    w0 = last(s0, s3, s2, s1) ^ rk[0];
+    w1 = last(s1, s0, s3, s2) ^ rk[1];
+    w2 = last(s2, s1, s0, s3) ^ rk[2];
+    w3 = last(s3, s2, s1, s0) ^ rk[3];
+}
+
+}  // namespace
+
+void AesEncryptBlock(const AesState& state, const uint8_t in[16], uint8_t out[16]) {
+    uint32_t w0 = Load(in), w1 = Load(in + 4), w2 = Load(in + 8), w3 = Load(in + 12);
+    EncryptWords(state, w0, w1, w2, w3);
+    Store(out, w0);
+    Store(out + 4, w1);
+    Store(out + 8, w2);
+    Store(out + 12, w3);
+}
+
+void AesDecryptBlock(const AesState& state, const uint8_t in[16], uint8_t out[16]) {
+    uint32_t w0 = Load(in), w1 = Load(in + 4), w2 = Load(in + 8), w3 = Load(in + 12);
+    DecryptWords(state, w0, w1, w2, w3);
+    Store(out, w0);
+    Store(out + 4, w1);
+    Store(out + 8, w2);
+    Store(out + 12, w3);
+}
+
+void AesEncryptCbc(const AesState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+    uint32_t c0 = Load(chain), c1 = Load(chain + 4), c2 = Load(chain + 8), c3 = Load(chain + 12);
+    for (; blocks; --blocks, in += 16, out += 16) {
+        c0 ^= Load(in);
+        c1 ^= Load(in + 4);
+        c2 ^= Load(in + 8);
+        c3 ^= Load(in + 12);
+        EncryptWords(state, c0, c1, c2, c3);
+        Store(out, c0);
+        Store(out + 4, c1);
+        Store(out + 8, c2);
+        Store(out + 12, c3);
     }
+    Store(chain, c0);
+    Store(chain + 4, c1);
+    Store(chain + 8, c2);
+    Store(chain + 12, c3);
+}
+
+void AesDecryptCbc(const AesState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks) {
+    uint32_t c0 = Load(chain), c1 = Load(chain + 4), c2 = Load(chain + 8), c3 = Load(chain + 12);
+    for (; blocks; --blocks, in += 16, out += 16) {
+        const uint32_t x0 = Load(in), x1 = Load(in + 4), x2 = Load(in + 8), x3 = Load(in + 12);
+        uint32_t w0 = x0, w1 = x1, w2 = x2, w3 = x3;
+        DecryptWords(state, w0, w1, w2, w3);
+        Store(out, w0 ^ c0);
+        Store(out + 4, w1 ^ c1);
+        Store(out + 8, w2 ^ c2);
+        Store(out + 12, w3 ^ c3);
+        c0 = x0;
+        c1 = x1;
+        c2 = x2;
+        c3 = x3;
+    }
+    Store(chain, c0);
+    Store(chain + 4, c1);
+    Store(chain + 8, c2);
+    Store(chain + 12, c3);
 }
 
 }  // namespace corvane

@@ -50,6 +50,7 @@ int32_t ProcessBlocks(CipherCtx& ctx, const uint8_t* in, uint8_t* out, size_t bl
         }
         return CryptoStatus::Ok;
     }
+    if (auto* bulk = encrypt ? f.encryptCbc : f.decryptCbc) return bulk(ctx.m_pState, ctx.m_chain, in, out, blocks);
     if (encrypt) {
         // chaining block ^= input; chaining block = E(chaining block); output = chaining block.
         for (size_t i = 0; i < blocks; ++i, in += b, out += b) {

@@ -36,6 +36,15 @@ int32_t DesDecrypt(const void* state, const uint8_t* in, uint8_t* out) {
     return DesDecryptBlock(*static_cast<const DesState*>(state), in, out) ? CryptoStatus::Ok : CryptoStatus::InvalidHandle;
 }
 
+int32_t DesEncryptChained(const void* state, uint8_t* chain, const uint8_t* in, uint8_t* out, size_t blocks) {
+    return DesEncryptCbc(*static_cast<const DesState*>(state), chain, in, out, blocks) ? CryptoStatus::Ok
+                                                                                        : CryptoStatus::InvalidHandle;
+}
+int32_t DesDecryptChained(const void* state, uint8_t* chain, const uint8_t* in, uint8_t* out, size_t blocks) {
+    return DesDecryptCbc(*static_cast<const DesState*>(state), chain, in, out, blocks) ? CryptoStatus::Ok
+                                                                                        : CryptoStatus::InvalidHandle;
+}
+
 int32_t AesInitialise(void** state, const uint8_t* key, uint32_t keyLength) {
     if (!key) return CryptoStatus::NullPointer;
     if (keyLength != 16 && keyLength != 24 && keyLength != 32) return CryptoStatus::BadAesKeyLength;
@@ -51,6 +60,15 @@ int32_t AesEncrypt(const void* state, const uint8_t* in, uint8_t* out) {
 }
 int32_t AesDecrypt(const void* state, const uint8_t* in, uint8_t* out) {
     AesDecryptBlock(*static_cast<const AesState*>(state), in, out);
+    return CryptoStatus::Ok;
+}
+
+int32_t AesEncryptChained(const void* state, uint8_t* chain, const uint8_t* in, uint8_t* out, size_t blocks) {
+    AesEncryptCbc(*static_cast<const AesState*>(state), chain, in, out, blocks);
+    return CryptoStatus::Ok;
+}
+int32_t AesDecryptChained(const void* state, uint8_t* chain, const uint8_t* in, uint8_t* out, size_t blocks) {
+    AesDecryptCbc(*static_cast<const AesState*>(state), chain, in, out, blocks);
     return CryptoStatus::Ok;
 }
 
@@ -85,10 +103,14 @@ int32_t Rc4Stream(void* state, const uint8_t* in, uint8_t* out, size_t length) {
 }
 
 constexpr CipherAlgorithm kAlgorithms[] = {
-    {CipherAlg::Des, 0, 8, DesInitialise, DesEncrypt, DesDecrypt, Release<DesState>, nullptr, nullptr},
-    {CipherAlg::Aes, 0, 16, AesInitialise, AesEncrypt, AesDecrypt, Release<AesState>, nullptr, nullptr},
-    {CipherAlg::Rc2, 0, 8, Rc2Initialise, Rc2Encrypt, Rc2Decrypt, Release<Rc2State>, nullptr, nullptr},
-    {CipherAlg::Rc4, 1, 0, Rc4Initialise, nullptr, nullptr, Release<Rc4State>, Rc4Stream, Rc4Stream},
+    {CipherAlg::Des, 0, 8, DesInitialise, DesEncrypt, DesDecrypt, Release<DesState>, DesEncryptChained,
+     DesDecryptChained, nullptr, nullptr},
+    {CipherAlg::Aes, 0, 16, AesInitialise, AesEncrypt, AesDecrypt, Release<AesState>, AesEncryptChained,
+     AesDecryptChained, nullptr, nullptr},
+    {CipherAlg::Rc2, 0, 8, Rc2Initialise, Rc2Encrypt, Rc2Decrypt, Release<Rc2State>, nullptr, nullptr, nullptr,
+     nullptr},
+    {CipherAlg::Rc4, 1, 0, Rc4Initialise, nullptr, nullptr, Release<Rc4State>, nullptr, nullptr, Rc4Stream,
+     Rc4Stream},
 };
 
 }  // namespace

@@ -17,6 +17,9 @@ struct CipherAlgorithm {
     int32_t (*decryptBlock)(const void* state, const uint8_t* in, uint8_t* out);
     // Wipes and frees the state: 0 or a status.
     int32_t (*release)(void* state);
+    // Optional: CBC over whole blocks with the chaining block in chain (null: block by block).
+    int32_t (*encryptCbc)(const void* state, uint8_t* chain, const uint8_t* in, uint8_t* out, size_t blocks);
+    int32_t (*decryptCbc)(const void* state, uint8_t* chain, const uint8_t* in, uint8_t* out, size_t blocks);
     // Stream ciphers only.
     int32_t (*encryptStream)(void* state, const uint8_t* in, uint8_t* out, size_t length);
     int32_t (*decryptStream)(void* state, const uint8_t* in, uint8_t* out, size_t length);

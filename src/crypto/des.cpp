@@ -111,10 +111,10 @@ inline void Rounds16(uint32_t& l, uint32_t& r, const uint32_t (*k)[2]) {
     }
 }
 
-bool ProcessBlock(const DesState& state, const uint32_t (*keys)[2], const uint8_t* in, uint8_t* out) {
-    if (state.m_nRounds == 0) return false;
-    uint32_t l = LoadBigEndian(in);
-    uint32_t r = LoadBigEndian(in + 4);
+// The cipher on the two big-endian halves of a block, in place.
+inline void ProcessWords(const DesState& state, const uint32_t (*keys)[2], uint32_t& left, uint32_t& right) {
+    uint32_t l = left;
+    uint32_t r = right;
     InitialPermutation(l, r);
     // Between two DES stages the final and initial permutations cancel; only the halves swap.
     for (uint32_t stage = 0; stage < state.m_nRounds; stage += 16) {
@@ -126,8 +126,17 @@ bool ProcessBlock(const DesState& state, const uint32_t (*keys)[2], const uint8_
         Rounds16(l, r, keys + stage);
     }
     FinalPermutation(r, l);
-    StoreBigEndian(out, r);
-    StoreBigEndian(out + 4, l);
+    left = r;
+    right = l;
+}
+
+bool ProcessBlock(const DesState& state, const uint32_t (*keys)[2], const uint8_t* in, uint8_t* out) {
+    if (state.m_nRounds == 0) return false;
+    uint32_t l = LoadBigEndian(in);
+    uint32_t r = LoadBigEndian(in + 4);
+    ProcessWords(state, keys, l, r);
+    StoreBigEndian(out, l);
+    StoreBigEndian(out + 4, r);
     return true;
 }
 
@@ -194,6 +203,38 @@ bool DesEncryptBlock(const DesState& state, const uint8_t in[8], uint8_t out[8])
 
 bool DesDecryptBlock(const DesState& state, const uint8_t in[8], uint8_t out[8]) {
     return ProcessBlock(state, state.m_decrypt, in, out);
+}
+
+bool DesEncryptCbc(const DesState& state, uint8_t chain[8], const uint8_t* in, uint8_t* out, size_t blocks) {
+    if (state.m_nRounds == 0) return false;
+    uint32_t c0 = LoadBigEndian(chain), c1 = LoadBigEndian(chain + 4);
+    for (; blocks; --blocks, in += 8, out += 8) {
+        c0 ^= LoadBigEndian(in);
+        c1 ^= LoadBigEndian(in + 4);
+        ProcessWords(state, state.m_encrypt, c0, c1);
+        StoreBigEndian(out, c0);
+        StoreBigEndian(out + 4, c1);
+    }
+    StoreBigEndian(chain, c0);
+    StoreBigEndian(chain + 4, c1);
+    return true;
+}
+
+bool DesDecryptCbc(const DesState& state, uint8_t chain[8], const uint8_t* in, uint8_t* out, size_t blocks) {
+    if (state.m_nRounds == 0) return false;
+    uint32_t c0 = LoadBigEndian(chain), c1 = LoadBigEndian(chain + 4);
+    for (; blocks; --blocks, in += 8, out += 8) {
+        const uint32_t x0 = LoadBigEndian(in), x1 = LoadBigEndian(in + 4);
+        uint32_t w0 = x0, w1 = x1;
+        ProcessWords(state, state.m_decrypt, w0, w1);
+        StoreBigEndian(out, w0 ^ c0);
+        StoreBigEndian(out + 4, w1 ^ c1);
+        c0 = x0;
+        c1 = x1;
+    }
+    StoreBigEndian(chain, c0);
+    StoreBigEndian(chain + 4, c1);
+    return true;
 }
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 // Parity bits are ignored.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace corvane {
@@ -21,5 +22,9 @@ void DesSetKey(DesState& state, const uint8_t* key, uint32_t keyLength);
 // Both return false, leaving out untouched, when the state holds no key (it was too short).
 bool DesEncryptBlock(const DesState& state, const uint8_t in[8], uint8_t out[8]);
 bool DesDecryptBlock(const DesState& state, const uint8_t in[8], uint8_t out[8]);
+// CBC over whole blocks, the chaining block carried in chain; in and out may be the same buffer.
+// False as above.
+bool DesEncryptCbc(const DesState& state, uint8_t chain[8], const uint8_t* in, uint8_t* out, size_t blocks);
+bool DesDecryptCbc(const DesState& state, uint8_t chain[8], const uint8_t* in, uint8_t* out, size_t blocks);
 
 }  // namespace corvane

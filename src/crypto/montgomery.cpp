@@ -4,6 +4,7 @@
 #include <new>
 #include <type_traits>
 
+#include "crypto/montgomery_rows.h"
 #include "crypto/secure_zero.h"
 
 namespace corvane {
@@ -85,43 +86,27 @@ Word NegativeInverse(Word n) {
     return static_cast<Word>(0 - x);
 }
 
-// r = a * b * R^-1 mod n (coarsely integrated operand scanning). a, b < n; r may alias a or b.
-// t is scratch of s + 2 words.
-template <typename Word>
-void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size_t s, Word* t) {
+// Montgomery reduction: r = t * R^-1 mod n for t < n R, t of 2s words (destroyed).
+template <typename Word, typename Row>
+void Redc(Word* r, Word* t, const Word* n, Word n0, size_t s) {
     using D = typename Wide<Word>::Type;
     constexpr int W = kWordBits<Word>;
-    std::memset(t, 0, (s + 2) * sizeof(Word));
+    Word top = 0;  // carry out of the word above the current row
     for (size_t i = 0; i < s; ++i) {
-        const Word bi = b[i];
-        D c = 0;
-        for (size_t j = 0; j < s; ++j) {
-            c += static_cast<D>(a[j]) * bi + t[j];
-            t[j] = static_cast<Word>(c);
-            c >>= W;
-        }
-        c += t[s];
-        t[s] = static_cast<Word>(c);
-        t[s + 1] = static_cast<Word>(c >> W);
-        const Word m = static_cast<Word>(t[0] * n0);
-        c = static_cast<D>(m) * n[0] + t[0];
-        c >>= W;
-        for (size_t j = 1; j < s; ++j) {
-            c += static_cast<D>(m) * n[j] + t[j];
-            t[j - 1] = static_cast<Word>(c);
-            c >>= W;
-        }
-        c += t[s];
-        t[s - 1] = static_cast<Word>(c);
-        t[s] = static_cast<Word>(t[s + 1] + static_cast<Word>(c >> W));
+        const Word m = static_cast<Word>(t[i] * n0);
+        const Word c = Row::MulAddRow(t + i, n, m, s);
+        const D x = static_cast<D>(t[i + s]) + c + top;
+        t[i + s] = static_cast<Word>(x);
+        top = static_cast<Word>(x >> W);
     }
-    // t < 2n: subtract n once when t >= n.
-    bool subtract = t[s] != 0;
+    // The result t[s..2s) + top R is below 2n: subtract n once when it is not below n.
+    const Word* u = t + s;
+    bool subtract = top != 0;
     if (!subtract) {
-        subtract = true;  // equal counts as greater-or-equal
+        subtract = true;  // equal counts as not below
         for (size_t j = s; j-- > 0;) {
-            if (t[j] != n[j]) {
-                subtract = t[j] > n[j];
+            if (u[j] != n[j]) {
+                subtract = u[j] > n[j];
                 break;
             }
         }
@@ -129,14 +114,47 @@ void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size
     if (subtract) {
         Word borrow = 0;
         for (size_t j = 0; j < s; ++j) {
-            const Word tj = t[j];
-            const Word d = static_cast<Word>(tj - n[j] - borrow);
-            borrow = static_cast<Word>((tj < n[j]) || (tj == n[j] && borrow));
+            const Word uj = u[j];
+            const Word d = static_cast<Word>(uj - n[j] - borrow);
+            borrow = static_cast<Word>((uj < n[j]) || (uj == n[j] && borrow));
             r[j] = d;
         }
     } else {
-        std::memcpy(r, t, s * sizeof(Word));
+        std::memcpy(r, u, s * sizeof(Word));
     }
+}
+
+// r = a * b * R^-1 mod n. a, b < n; r may alias a or b. t is scratch of 2s words.
+template <typename Word, typename Row>
+void MontMul(Word* r, const Word* a, const Word* b, const Word* n, Word n0, size_t s, Word* t) {
+    std::memset(t, 0, 2 * s * sizeof(Word));
+    for (size_t i = 0; i < s; ++i) t[i + s] = Row::MulAddRow(t + i, a, b[i], s);
+    Redc<Word, Row>(r, t, n, n0, s);
+}
+
+// r = a * a * R^-1 mod n: the cross products once, doubled, plus the squares. t: 2s words.
+template <typename Word, typename Row>
+void MontSqr(Word* r, const Word* a, const Word* n, Word n0, size_t s, Word* t) {
+    using D = typename Wide<Word>::Type;
+    constexpr int W = kWordBits<Word>;
+    std::memset(t, 0, 2 * s * sizeof(Word));
+    for (size_t i = 0; i + 1 < s; ++i) t[i + s] = Row::MulAddRow(t + 2 * i + 1, a + i + 1, a[i], s - 1 - i);
+    Word shifted = 0;
+    for (size_t j = 0; j < 2 * s; ++j) {
+        const Word v = t[j];
+        t[j] = static_cast<Word>((v << 1) | shifted);
+        shifted = v >> (W - 1);
+    }
+    Word carry = 0;
+    for (size_t i = 0; i < s; ++i) {
+        const D sq = static_cast<D>(a[i]) * a[i];
+        D x = static_cast<D>(t[2 * i]) + static_cast<Word>(sq) + carry;
+        t[2 * i] = static_cast<Word>(x);
+        x = static_cast<D>(t[2 * i + 1]) + static_cast<Word>(sq >> W) + static_cast<Word>(x >> W);
+        t[2 * i + 1] = static_cast<Word>(x);
+        carry = static_cast<Word>(x >> W);
+    }
+    Redc<Word, Row>(r, t, n, n0, s);
 }
 
 }  // namespace
@@ -184,6 +202,18 @@ bool CMontgomeryT<Word>::Init(const CBigNumber& modulus) {
 
 template <typename Word>
 bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const {
+#if CORVANE_HAVE_ADX_ROW
+    if constexpr (std::is_same_v<Word, uint64_t>) {
+        static const bool adx = HasAdxRows();
+        if (adx) return ExpWith<CAdxRow>(r, base, exponent);
+    }
+#endif
+    return ExpWith<CPortableRow<Word>>(r, base, exponent);
+}
+
+template <typename Word>
+template <typename Row>
+bool CMontgomeryT<Word>::ExpWith(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const {
     if (!IsReady()) return false;
     const CBigNumber& modulus = *m_pModulus;
     const uint32_t bits = exponent.BitLength();
@@ -201,12 +231,12 @@ bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNu
 
     const size_t s = m_nWords;
     const Word* n = m_pN;
-    CWords<Word> scratch(s + 2), acc(s), xw(s);
+    CWords<Word> scratch(2 * s), acc(s), xw(s);
     if (!scratch || !acc || !xw) return false;
     Word* t = scratch.Get();
     LoadWords(xw.Get(), s, *x);
-    // Into Montgomery form: x R = MontMul(x, R^2).
-    MontMul(xw.Get(), xw.Get(), m_pRR, n, m_n0, s, t);
+    // Into Montgomery form: x R = MontMul<Word, Row>(x, R^2).
+    MontMul<Word, Row>(xw.Get(), xw.Get(), m_pRR, n, m_n0, s, t);
 
     uint32_t w = ExponentWindow(bits);
     Word* table = nullptr;
@@ -224,8 +254,8 @@ bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNu
             FreeWords(table, entries * s);
             return false;
         }
-        MontMul(square.Get(), xw.Get(), xw.Get(), n, m_n0, s, t);
-        for (size_t i = 1; i < entries; ++i) MontMul(table + i * s, table + (i - 1) * s, square.Get(), n, m_n0, s, t);
+        MontSqr<Word, Row>(square.Get(), xw.Get(), n, m_n0, s, t);
+        for (size_t i = 1; i < entries; ++i) MontMul<Word, Row>(table + i * s, table + (i - 1) * s, square.Get(), n, m_n0, s, t);
     }
 
     const int k = static_cast<int>(w) + 1;
@@ -234,7 +264,7 @@ bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNu
     int i = static_cast<int>(bits) - 1;
     while (i >= 0) {
         if (!exponent.Bit(static_cast<uint32_t>(i))) {
-            MontMul(a, a, a, n, m_n0, s, t);
+            MontSqr<Word, Row>(a, a, n, m_n0, s, t);
             --i;
             continue;
         }
@@ -244,8 +274,8 @@ bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNu
         for (int b = i; b >= j; --b) value = (value << 1) | (exponent.Bit(static_cast<uint32_t>(b)) ? 1 : 0);
         const Word* entry = table + (value >> 1) * s;
         if (started) {
-            for (int b = i; b >= j; --b) MontMul(a, a, a, n, m_n0, s, t);
-            MontMul(a, a, entry, n, m_n0, s, t);
+            for (int b = i; b >= j; --b) MontSqr<Word, Row>(a, a, n, m_n0, s, t);
+            MontMul<Word, Row>(a, a, entry, n, m_n0, s, t);
         } else {
             std::memcpy(a, entry, s * sizeof(Word));
             started = true;
@@ -253,11 +283,11 @@ bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNu
         i = j - 1;
     }
     FreeWords(table, entries * s);
-    // Out of Montgomery form: MontMul(a, 1).
+    // Out of Montgomery form: MontMul<Word, Row>(a, 1).
     CWords<Word> one(s);
     if (!one) return false;
     one.Get()[0] = 1;
-    MontMul(a, a, one.Get(), n, m_n0, s, t);
+    MontMul<Word, Row>(a, a, one.Get(), n, m_n0, s, t);
     return StoreWords(r, a, s);
 }
 

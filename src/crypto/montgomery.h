@@ -30,6 +30,9 @@ public:
     bool Exp(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const;
 
 private:
+    template <typename Row>
+    bool ExpWith(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const;
+
     size_t m_nWords = 0;
     Word* m_pN = nullptr;   // the modulus
     Word* m_pRR = nullptr;  // R^2 mod n, R = 2^(word bits * m_nWords)

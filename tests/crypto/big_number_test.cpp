@@ -6,6 +6,7 @@
 
 #include "crypto/big_number.h"
 #include "crypto/montgomery.h"
+#include "crypto/montgomery_rows.h"
 #include "crypto_test_util.h"
 
 namespace corvane::test {
@@ -159,6 +160,35 @@ TEST_F(BigNumberArithmetic, ExponentsZeroAndOneAndAnEvenModulus) {
     Set(even, Hex("1000"));
     EXPECT_FALSE(CBigNumber::ModExp(r, even, even, even));
 }
+
+#if CORVANE_HAVE_ADX_ROW
+TEST(BigNumberRows, TheTwoCarryChainRowMatchesThePortableRow) {
+    if (!HasAdxRows()) GTEST_SKIP() << "no BMI2 and ADX on this processor";
+    TestRandom rnd(17);
+    // Random words, and in the last trial all ones, where every carry is at its largest.
+    auto word = [&rnd](bool allOnes) {
+        uint64_t v = ~uint64_t {0};
+        if (!allOnes) {
+            const Bytes b = rnd.Take(8);
+            for (uint8_t byte : b) v = (v << 8) | byte;
+        }
+        return v;
+    };
+    for (size_t n = 0; n <= 37; ++n) {
+        for (int trial = 0; trial < 4; ++trial) {
+            std::vector<uint64_t> a(n), t(n), u;
+            for (auto& v : a) v = word(trial == 3);
+            for (auto& v : t) v = word(trial == 3);
+            const uint64_t b = word(trial == 3);
+            u = t;
+            const uint64_t c1 = MulAddRowPortable<uint64_t>(t.data(), a.data(), b, n);
+            const uint64_t c2 = CAdxRow::MulAddRow(u.data(), a.data(), b, n);
+            EXPECT_EQ(c1, c2) << "length " << n;
+            EXPECT_EQ(t, u) << "length " << n;
+        }
+    }
+}
+#endif
 
 TEST(BigNumberWindow, WindowExponentFollowsTheExponentLength) {
     const std::pair<uint32_t, uint32_t> cases[] = {{1, 0},   {5, 0},   {6, 1},    {23, 1},   {24, 2},  {80, 2},
