@@ -5,7 +5,7 @@
 // every forward is the datagram plus 16 bytes, every reply goes to port 45452 and frames exactly.
 //
 // Input: byte 0 chooses the switches (bit 0 forwarding on, bit 1 no logon component port,
-// bit 2 the sender's port), the rest is the datagram.
+// bit 2 the sender's port, bit 3 a sender on this machine), the rest is the datagram.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> datagram(data + 1, data + size);
     w.channel.ForwardEnabled = (flags & 1) != 0;
     w.config.g_wLogonPortUdp = (flags & 2) ? 0 : 6000;
-    const SockAddrIn source = SockAddrIn::Inet(0xC0A80114, (flags & 4) ? 45452 : 50123);
+    const SockAddrIn source =
+        SockAddrIn::Inet((flags & 8) ? SockAddrIn::kLoopback : 0xC0A80114, (flags & 4) ? 45452 : 50123);
     w.sockets.sentDatagrams.clear();
 
     const int32_t rc = w.channel.DispatchDatagram(datagram.data(), datagram.size(), source);

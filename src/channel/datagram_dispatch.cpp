@@ -11,6 +11,8 @@
 namespace corvane {
 
 namespace {
+bool IsLoopback(const SockAddrIn& source) { return (source.address >> 24) == 127; }
+
 template <size_t N>
 bool Contains(const uint16_t (&codes)[N], uint16_t code) {
     return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
@@ -31,6 +33,10 @@ int32_t CDatagramChannel::DispatchDatagram(const uint8_t* datagram, size_t size,
             if (m_hooks.TestLogoff) m_hooks.TestLogoff();
             return 0;
         case kLogonResultReport:
+            // Only the logon component reports logons, and it runs on this machine. A report from
+            // the network could plant logon options on the user's devices, create card reader
+            // devices at will and fill the audit trail; it is dropped like an unknown code.
+            if (!IsLoopback(source)) return Result::DatagramMalformed;
             return m_reports.HandleLogonResultReport(datagram, size);
         case kSessionQuery:
             return m_reports.HandleSessionQuery(datagram, size, source);

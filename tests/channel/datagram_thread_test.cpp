@@ -137,7 +137,9 @@ TEST(DatagramThreadLoopback, HandlesAPresenceDatagramAndStopsWhenSocketsAreDrain
     ASSERT_NE(local.port, 0);
     const auto presence = lan::BuildPresence(Contract::kPresence, 45452, 7, "phone-1", "Phone");
     for (int i = 0; i < 5000 && w.table.Count() == 0; ++i) {
-        if (i % 500 == 0) ASSERT_EQ(SendDatagram(sockets, presence.data(), presence.size(), u"127.0.0.1", local.port), 0);
+        if (i % 500 == 0) {
+            ASSERT_EQ(SendDatagram(sockets, presence.data(), presence.size(), u"127.0.0.1", local.port), 0);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(w.table.WithNetDevice(u"phone-1", [](const CDevNet& d) { EXPECT_EQ(d.m_strAddress, u"127.0.0.1"); }));

@@ -91,6 +91,17 @@ TEST_F(LogonReportTest, SuccessIsAuditedLoggedAndAttachedToTheNetworkDevice) {
     EXPECT_EQ(w.devices.Count(), 0u);
 }
 
+TEST_F(LogonReportTest, AReportFromAnotherMachineIsDroppedUnrecorded) {
+    w.table.AnnounceNetDevice(u"phone-1", u"Anna's phone", 45452, 0, u"192.168.1.20");
+    const std::vector<uint8_t> d = BuildLogonReport(AnnasLogon());
+    for (uint32_t address : {0xC0A80114u, 0x7F000001u, 0x7F0000FEu}) {
+        const int32_t expected = (address >> 24) == 127 ? 0 : Result::DatagramMalformed;
+        EXPECT_EQ(w.channel.DispatchDatagram(d.data(), d.size(), SockAddrIn::Inet(address, 40000)), expected) << address;
+    }
+    EXPECT_EQ(audited.size(), 2u) << "only the two loopback reports";
+    EXPECT_EQ(lines.size(), 2u);
+}
+
 TEST_F(LogonReportTest, ANetworkDeviceNotInTheTableIsNotCreatedButTheReportIsRecorded) {
     ASSERT_EQ(Report(BuildLogonReport(AnnasLogon())), 0);
     EXPECT_EQ(w.table.Count(), 0u);
