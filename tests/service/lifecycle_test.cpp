@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -164,6 +165,9 @@ TEST_F(LifecycleTest, StopSequenceGivesUpAfterFifteenSecondsOnAWorkerThatNeverEn
     };
     Run run(tp.Get(), hooks);
     ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    // The stop must find the worker running; a thread scheduled late would not have said so yet.
+    for (int i = 0; i < 5000 && run.app.m_bUdpStopped != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(run.app.m_bUdpStopped, 0);
     const uint32_t before = tp.clock.GetTickCount();
     tp.serviceHost.Control(Svc::ControlStop);
     run.main.join();
