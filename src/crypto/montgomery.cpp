@@ -139,20 +139,21 @@ void MontSqr(Word* r, const Word* a, const Word* n, Word n0, size_t s, Word* t) 
     constexpr int W = kWordBits<Word>;
     std::memset(t, 0, 2 * s * sizeof(Word));
     for (size_t i = 0; i + 1 < s; ++i) t[i + s] = Row::MulAddRow(t + 2 * i + 1, a + i + 1, a[i], s - 1 - i);
-    Word shifted = 0;
-    for (size_t j = 0; j < 2 * s; ++j) {
-        const Word v = t[j];
-        t[j] = static_cast<Word>((v << 1) | shifted);
-        shifted = v >> (W - 1);
-    }
+    // One pass doubles the cross products (shifting left by one bit) and adds the squares a[i]^2
+    // at words 2i and 2i + 1.
     Word carry = 0;
+    Word shifted = 0;  // the bit shifted out of the word below
     for (size_t i = 0; i < s; ++i) {
+        const Word lo = t[2 * i];
+        const Word hi = t[2 * i + 1];
         const D sq = static_cast<D>(a[i]) * a[i];
-        D x = static_cast<D>(t[2 * i]) + static_cast<Word>(sq) + carry;
+        const D x = static_cast<D>(static_cast<Word>((lo << 1) | shifted)) + static_cast<Word>(sq) + carry;
         t[2 * i] = static_cast<Word>(x);
-        x = static_cast<D>(t[2 * i + 1]) + static_cast<Word>(sq >> W) + static_cast<Word>(x >> W);
-        t[2 * i + 1] = static_cast<Word>(x);
-        carry = static_cast<Word>(x >> W);
+        const D y = static_cast<D>(static_cast<Word>((hi << 1) | (lo >> (W - 1)))) + static_cast<Word>(sq >> W) +
+                    static_cast<Word>(x >> W);
+        t[2 * i + 1] = static_cast<Word>(y);
+        carry = static_cast<Word>(y >> W);
+        shifted = hi >> (W - 1);
     }
     Redc<Word, Row>(r, t, n, n0, s);
 }
