@@ -164,6 +164,11 @@ TEST_F(LifecycleTest, StopSequenceGivesUpAfterFifteenSecondsOnAWorkerThatNeverEn
         while (!release) std::this_thread::yield();  // ignores the stop flag
     };
     Run run(tp.Get(), hooks);
+    // Let the worker go on every way out of this test, before the run joins it.
+    struct Releaser {
+        std::atomic<bool>& flag;
+        ~Releaser() { flag = true; }
+    } releaser {release};
     ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
     // The stop must find the worker running; a thread scheduled late would not have said so yet.
     for (int i = 0; i < 5000 && run.app.m_bUdpStopped != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
