@@ -33,7 +33,8 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
         return InstallService(m_platform, m_texts.GetText(TextId::ServiceDescription, u""));
     };
     hooks.UninstallService = [this] { return UninstallService(m_platform); };
-    // Configuration: LoadHostKey.
+    // Configuration: the host key, right after the host GUID.
+    hooks.LoadHostKey = [this, &config] { return LoadHostKey(m_platform, config, m_hostKey); };
     // Workers started by RunService: InitP11, LoadBleLibrary, StreamListenerThread, RadioMonitorThread.
     hooks.DatagramThread = [this](CCorvaneApp& a) {
         m_pDatagramChannel->ReceiveThread({a.m_bStop, a.m_bUdpStopped, a.m_sockUdp});

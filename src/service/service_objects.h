@@ -8,6 +8,7 @@
 #include "channel/datagram_channel.h"
 #include "channel/logon_report.h"
 #include "channel/result_text.h"
+#include "config/host_key.h"
 #include "phone/net_device_table.h"
 #include "platform/platform.h"
 #include "service/ccorvane_app.h"
@@ -42,6 +43,7 @@ public:
     CNetDeviceTable& NetDevices() { return *m_pNetDevices; }
     CLogonReports& LogonReports() { return *m_pLogonReports; }
     CDatagramChannel& DatagramChannel() { return *m_pDatagramChannel; }
+    HostKey& GetHostKey() { return m_hostKey; }
 
 private:
     void WireDatagramChannel(Configuration& config);
@@ -49,6 +51,8 @@ private:
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
     CMessageTexts m_texts;
+    // The host key pair, loaded with the configuration; used by the phone devices.
+    HostKey m_hostKey;
     // Records: the text event log and the audit database.
     std::unique_ptr<CEventLog> m_pEventLog;
     std::unique_ptr<CAuditDatabase> m_pAuditDb;

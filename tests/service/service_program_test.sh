@@ -32,6 +32,8 @@ pid=$!
 wait_running
 guid=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID | awk '/HostGUID/ {print $3}')
 [[ $guid =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$ ]] || fail "HostGUID '$guid'"
+key=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v RSAKey | awk '/RSAKey/ {print $2, length($3), $3}')
+[[ "$key" == REG_BINARY\ * && $(echo "$key" | cut -d" " -f2) -gt 2000 ]] || fail "no enciphered host key stored ($key)"
 [[ "$("$ctl" control 2)" == "120" ]] || fail "pause not answered 120"
 [[ "$("$ctl" power resume)" == "0" ]] || fail "power resume"
 "$ctl" stop >/dev/null || fail "ctl stop"
@@ -45,6 +47,8 @@ pid=$!
 wait_running
 guid2=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID | awk '/HostGUID/ {print $3}')
 [[ "$guid" == "$guid2" ]] || fail "HostGUID changed: $guid -> $guid2"
+key2=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v RSAKey | awk '/RSAKey/ {print $2, length($3), $3}')
+[[ "$key" == "$key2" ]] || fail "host key replaced on the second start"
 kill -TERM $pid
 rc=0; wait_exit $pid 2 || rc=$?
 [[ $rc == 0 ]] || fail "exit code $rc after SIGTERM"
