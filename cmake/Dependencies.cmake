@@ -5,10 +5,11 @@
 # compiled from Debian's googletest sources with the cross compiler.
 if(CORVANE_TESTS)
   if(WIN32)
-    if(EXISTS /usr/src/googletest/CMakeLists.txt)
+    set(CORVANE_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "googletest sources for the cross build")
+    if(EXISTS ${CORVANE_GOOGLETEST_SOURCE}/CMakeLists.txt)
       set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
       set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-      add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+      add_subdirectory(${CORVANE_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
       # Recent googletest sources define these aliases themselves.
       if(NOT TARGET GTest::gtest)
         add_library(GTest::gtest ALIAS gtest)
@@ -16,8 +17,9 @@ if(CORVANE_TESTS)
         add_library(GTest::gmock ALIAS gmock)
       endif()
     else()
-      message(WARNING "googletest sources not found; Windows tests disabled")
-      set(CORVANE_TESTS OFF)
+      # A Windows build without its tests would let CI pass with nothing run.
+      message(FATAL_ERROR "googletest sources not found in ${CORVANE_GOOGLETEST_SOURCE} (install the "
+                          "googletest package, or configure with -DCORVANE_TESTS=OFF)")
     endif()
   else()
     find_package(GTest REQUIRED)

@@ -37,7 +37,7 @@ trap 'timeout 30 wineserver -k >/dev/null 2>&1 </dev/null; timeout 30 wineserver
 timeout 120 wine wineboot >>"$logs/wineboot.log" 2>&1 </dev/null
 
 echo "=== windows: unit tests under Wine ==="
-(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 300)
+(cd "$build" && ctest --output-on-failure --no-tests=error -j "$jobs" --timeout 300)
 
 # The service itself under Wine's service control manager, in the same prefix.
 bash scripts/windows-smoke.sh "$build"
