@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "channel/byte_order.h"
-#include "channel/companion_contract.h"
+#include "wire/byte_order.h"
+#include "wire/companion_contract.h"
 #include "channel/datagram_channel.h"
 #include "channel/logon_report.h"
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 #include "channel/socket_helpers.h"
 #include "config/configuration.h"
 #include "device/device_map.h"

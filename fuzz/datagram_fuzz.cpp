@@ -14,7 +14,7 @@
 
 #include "channel/datagram_channel.h"
 #include "channel/logon_report.h"
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 #include "config/configuration.h"
 #include "phone/net_device_table.h"
 #include "platform/file_time.h"

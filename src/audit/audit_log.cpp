@@ -4,7 +4,7 @@
 
 #include "audit/audit_event_type.h"
 #include "audit/audit_statements.h"
-#include "platform/time_text.h"
+#include "wire/time_text.h"
 
 namespace corvane {
 

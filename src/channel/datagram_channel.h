@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "channel/companion_contract.h"
+#include "wire/companion_contract.h"
 #include "channel/logon_report.h"
 #include "config/configuration.h"
 #include "phone/net_device_table.h"

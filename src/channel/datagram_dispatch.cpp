@@ -4,9 +4,9 @@
 
 #include "channel/datagram_channel.h"
 #include "channel/datagram_forward.h"
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 #include "channel/presence_datagram.h"
-#include "channel/result_codes.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "channel/result_codes.h"
+#include "wire/result_codes.h"
 #include "channel/socket_helpers.h"
 
 namespace corvane {

@@ -1,7 +1,7 @@
 #include "channel/logon_report.h"
 
-#include "channel/companion_contract.h"
-#include "channel/result_codes.h"
+#include "wire/companion_contract.h"
+#include "wire/result_codes.h"
 #include "channel/socket_helpers.h"
 #include "platform/text.h"
 

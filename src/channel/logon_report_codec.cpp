@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "channel/byte_order.h"
-#include "channel/msg_header.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "platform/text.h"
 
 namespace corvane {

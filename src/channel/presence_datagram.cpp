@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "channel/byte_order.h"
-#include "channel/companion_contract.h"
+#include "wire/byte_order.h"
+#include "wire/companion_contract.h"
 #include "platform/text.h"
 
 namespace corvane {

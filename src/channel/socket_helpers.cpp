@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 #include "platform/types.h"
 
 namespace corvane {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "channel/reply_arena.h"
+#include "wire/reply_arena.h"
 #include "platform/sockets.h"
 
 namespace corvane {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "channel/reply_arena.h"
+#include "wire/reply_arena.h"
 #include "device/clogon_opt.h"
 #include "platform/clock.h"
 

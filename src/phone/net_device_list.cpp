@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "channel/byte_order.h"
-#include "channel/companion_contract.h"
-#include "channel/msg_header.h"
-#include "channel/result_codes.h"
+#include "wire/byte_order.h"
+#include "wire/companion_contract.h"
+#include "wire/msg_header.h"
+#include "wire/result_codes.h"
 #include "phone/net_device_table.h"
 #include "platform/text.h"
 

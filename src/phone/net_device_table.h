@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "channel/reply_arena.h"
+#include "wire/reply_arena.h"
 #include "phone/cdev_net.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"

@@ -7,7 +7,7 @@
 
 #include "channel/datagram_channel.h"
 #include "channel/logon_report.h"
-#include "channel/result_text.h"
+#include "wire/result_text.h"
 #include "config/host_key.h"
 #include "phone/net_device_table.h"
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 #include "session/card_sign_in.h"
 
-#include "channel/byte_order.h"
+#include "wire/byte_order.h"
 #include "platform/guid_text.h"
 
 namespace corvane {

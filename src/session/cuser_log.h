@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "channel/reply_arena.h"
+#include "wire/reply_arena.h"
 #include "config/configuration.h"
 #include "platform/sessions.h"
 #include "platform/types.h"

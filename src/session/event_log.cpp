@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/text.h"
-#include "platform/time_text.h"
+#include "wire/time_text.h"
 
 namespace corvane {
 

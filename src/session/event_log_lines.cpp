@@ -1,7 +1,7 @@
 #include "session/event_log_lines.h"
 
 #include "platform/text.h"
-#include "platform/time_text.h"
+#include "wire/time_text.h"
 #include "session/event_names.h"
 
 namespace corvane {

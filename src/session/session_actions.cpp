@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "channel/result_codes.h"
+#include "wire/result_codes.h"
 #include "platform/text.h"
 
 namespace corvane {

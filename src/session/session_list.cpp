@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "channel/byte_order.h"
-#include "channel/msg_header.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "platform/file_time.h"
 #include "platform/text.h"
 #include "session/session_monitor.h"

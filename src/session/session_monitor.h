@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string_view>
 
-#include "channel/reply_arena.h"
+#include "wire/reply_arena.h"
 #include "config/configuration.h"
 #include "device/device_map.h"
 #include "platform/platform.h"

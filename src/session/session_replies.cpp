@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "channel/byte_order.h"
-#include "channel/msg_header.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "platform/file_time.h"
 #include "platform/text.h"
 #include "session/cuser_log.h"

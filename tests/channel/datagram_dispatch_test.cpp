@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "channel/byte_order.h"
-#include "channel/msg_header.h"
-#include "channel/result_codes.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
+#include "wire/result_codes.h"
 #include "channel_world.h"
 #include "lan_messages.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "channel/byte_order.h"
-#include "channel/result_codes.h"
+#include "wire/byte_order.h"
+#include "wire/result_codes.h"
 #include "channel_world.h"
 #include "lan_messages.h"
 #include "platform/text.h"

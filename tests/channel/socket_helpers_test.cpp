@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 #include "support/test_platform.h"
 #include "support/fake_sockets.h"
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "channel/byte_order.h"
-#include "channel/msg_header.h"
-#include "channel/result_codes.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
+#include "wire/result_codes.h"
 #include "config/configuration.h"
 #include "phone/net_device_table.h"
 #include "platform/text.h"

@@ -4,9 +4,9 @@
 #include <map>
 #include <vector>
 
-#include "channel/byte_order.h"
-#include "channel/result_text.h"
-#include "channel/result_text_tables.h"
+#include "wire/byte_order.h"
+#include "wire/result_text.h"
+#include "wire/result_text_tables.h"
 #include "platform/posix/posix_system_messages.h"
 #include "platform/system_message_table.h"
 #include "platform/text.h"

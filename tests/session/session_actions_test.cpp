@@ -1,6 +1,6 @@
 // The session actions on the fake clock: when the offline and away actions act, when they wait,
 // and the idle probe, test logoff and shutdown.
-#include "channel/result_codes.h"
+#include "wire/result_codes.h"
 #include "session_test_support.h"
 
 namespace corvane::test {

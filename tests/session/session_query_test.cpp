@@ -2,8 +2,8 @@
 // and the two session replies.
 #include <cstring>
 
-#include "channel/byte_order.h"
-#include "channel/msg_header.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "platform/file_time.h"
 #include "platform/text.h"
 #include "session_test_support.h"

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "channel/byte_order.h"
-#include "channel/companion_contract.h"
+#include "wire/byte_order.h"
+#include "wire/companion_contract.h"
 #include "channel/logon_report_codec.h"
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 
 namespace corvane::lan {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "channel/companion_contract.h"
+#include "wire/companion_contract.h"
 #include "lan_messages.h"
 #include "lan_socket.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/text.h"
-#include "platform/time_text.h"
+#include "wire/time_text.h"
 
 namespace corvane::lan {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "channel/msg_header.h"
+#include "wire/msg_header.h"
 #include "lan_messages.h"
 #include "lan_socket.h"
 #include "platform/posix/posix_sockets.h"

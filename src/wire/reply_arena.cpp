@@ -1,4 +1,4 @@
-#include "channel/reply_arena.h"
+#include "wire/reply_arena.h"
 
 #include <algorithm>
 #include <cstdlib>

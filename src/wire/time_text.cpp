@@ -1,4 +1,4 @@
-#include "platform/time_text.h"
+#include "wire/time_text.h"
 
 #include "platform/file_time.h"
 #include "platform/text.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "channel/byte_order.h"
+#include "wire/byte_order.h"
 
 namespace corvane {
 

@@ -1,10 +1,10 @@
-#include "channel/result_text.h"
+#include "wire/result_text.h"
 
 #include <cstring>
 
-#include "channel/byte_order.h"
-#include "channel/result_codes.h"
-#include "channel/result_text_tables.h"
+#include "wire/byte_order.h"
+#include "wire/result_codes.h"
+#include "wire/result_text_tables.h"
 #include "platform/text.h"
 
 namespace corvane {

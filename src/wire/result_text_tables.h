@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "channel/result_text.h"
+#include "wire/result_text.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "channel/result_text_tables.h"
+#include "wire/result_text_tables.h"
 
 namespace corvane {
 
