@@ -1,43 +1,16 @@
 #include "crypto/rsa_der.h"
 
 #include "crypto/crypto_status.h"
+#include "crypto/der_reader.h"
 
 namespace corvane {
 
 namespace {
 
-// Reads a DER length at p: below 0x80 in one byte, otherwise 0x80 + k and k big-endian bytes
-// (k from 1 to 4). Never reads at or past end.
-bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length) {
-    if (p >= end) return false;
-    const uint8_t first = *p++;
-    if (first < 0x80) {
-        length = first;
-        return true;
-    }
-    const size_t k = first & 0x7F;
-    if (k == 0 || k > 4 || static_cast<size_t>(end - p) < k) return false;
-    length = 0;
-    for (size_t i = 0; i < k; ++i) length = (length << 8) | *p++;
-    return true;
-}
-
-// Reads one element (tag, length, value) that must end within the input. With requiredTag < 0
-// the tag is not examined.
-bool ReadElement(const uint8_t*& p, const uint8_t* end, int requiredTag, const uint8_t*& value, size_t& length) {
-    if (p >= end) return false;
-    const uint8_t tag = *p++;
-    if (requiredTag >= 0 && tag != requiredTag) return false;
-    if (!ReadLength(p, end, length) || length > static_cast<size_t>(end - p)) return false;
-    value = p;
-    p += length;
-    return true;
-}
-
-bool ReadInteger(const uint8_t*& p, const uint8_t* end, CBigNumber& out, bool& memoryFailed) {
+bool ReadInteger(CDerReader& reader, CBigNumber& out, bool& memoryFailed) {
     const uint8_t* value = nullptr;
     size_t length = 0;
-    if (!ReadElement(p, end, 0x02, value, length)) return false;
+    if (!reader.Integer(value, length)) return false;
     if (!out.SetBytes(value, length)) {
         memoryFailed = true;
         return false;
@@ -68,17 +41,17 @@ uint8_t* WriteDerLength(uint8_t* p, size_t length) {
 
 int32_t ImportRsaDer(CRSA& key, uint32_t format, const uint8_t* der, size_t length) {
     if (format != RsaFormat::PublicKey && format != RsaFormat::PrivateKey) return CryptoStatus::UnknownKeyFormat;
-    const uint8_t* p = der;
-    const uint8_t* end = der + length;
+    if (der == nullptr || length < 1 || der[0] != 0x30) return CryptoStatus::MalformedDer;
     // SEQUENCE whose length ends exactly at the end of the input.
+    CDerReader outer(der, der + length);
+    const uint8_t* sequence = nullptr;
     size_t sequenceLength = 0;
-    if (length < 1 || *p++ != 0x30 || !ReadLength(p, end, sequenceLength) ||
-        sequenceLength != static_cast<size_t>(end - p)) {
-        return CryptoStatus::MalformedDer;
-    }
+    if (!outer.Element(0x30, sequence, sequenceLength) || !outer.AtEnd()) return CryptoStatus::MalformedDer;
+    CDerReader items(sequence, sequence + sequenceLength);
     bool memoryFailed = false;
     if (format == RsaFormat::PublicKey) {
-        if (!ReadInteger(p, end, key.m_bnN, memoryFailed) || !ReadInteger(p, end, key.m_bnE, memoryFailed) || p != end) {
+        if (!ReadInteger(items, key.m_bnN, memoryFailed) || !ReadInteger(items, key.m_bnE, memoryFailed) ||
+            !items.AtEnd()) {
             return memoryFailed ? CryptoStatus::NoMemory : CryptoStatus::MalformedDer;
         }
         key.m_bHasPublic = 1;
@@ -86,15 +59,15 @@ int32_t ImportRsaDer(CRSA& key, uint32_t format, const uint8_t* der, size_t leng
         // The version is skipped by its length; its tag and value are not examined.
         const uint8_t* version = nullptr;
         size_t versionLength = 0;
-        if (!ReadElement(p, end, -1, version, versionLength)) return CryptoStatus::MalformedDer;
+        if (!items.Element(-1, version, versionLength)) return CryptoStatus::MalformedDer;
         CBigNumber* numbers[] = {&key.m_bnN, &key.m_bnE,  &key.m_bnD,  &key.m_bnP,
                                  &key.m_bnQ, &key.m_bnDP, &key.m_bnDQ, &key.m_bnQInv};
         for (CBigNumber* number : numbers) {
-            if (!ReadInteger(p, end, *number, memoryFailed)) {
+            if (!ReadInteger(items, *number, memoryFailed)) {
                 return memoryFailed ? CryptoStatus::NoMemory : CryptoStatus::MalformedDer;
             }
         }
-        if (p != end) return CryptoStatus::MalformedDer;
+        if (!items.AtEnd()) return CryptoStatus::MalformedDer;
         key.m_bHasCrt = key.m_bHasPrivate = key.m_bHasPublic = 1;
     }
     return key.Prepare() ? CryptoStatus::Ok : CryptoStatus::NoMemory;

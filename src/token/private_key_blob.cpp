@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/der_reader.h"
 #include "platform/key_container.h"
 #include "platform/types.h"
 
@@ -21,56 +22,6 @@ void PutLe32(uint8_t* p, uint32_t v) {
 void PutReversed(uint8_t* out, const uint8_t* value, size_t length) {
     for (size_t i = 0; i < length; ++i) out[i] = value[length - 1 - i];
 }
-
-// A bounded reader over the DER input.
-class CDerReader {
-public:
-    CDerReader(const uint8_t* p, const uint8_t* end) : m_p(p), m_end(end) {}
-
-    // A length: below 0x80 the byte itself, otherwise its low seven bits count the following
-    // big-endian length bytes.
-    bool Length(size_t& length) {
-        if (m_p >= m_end) return false;
-        const uint8_t first = *m_p++;
-        if (first < 0x80) {
-            length = first;
-            return true;
-        }
-        const size_t k = first & 0x7F;  // 0x80 alone: no length bytes, length 0
-        if (k > sizeof(size_t) || static_cast<size_t>(m_end - m_p) < k) return false;
-        length = 0;
-        for (size_t i = 0; i < k; ++i) length = (length << 8) | *m_p++;
-        return true;
-    }
-
-    // An element that ends within the input; requiredTag < 0 accepts any tag.
-    bool Element(int requiredTag, const uint8_t*& value, size_t& length) {
-        if (m_p >= m_end) return false;
-        const uint8_t tag = *m_p++;
-        if (requiredTag >= 0 && tag != requiredTag) return false;
-        if (!Length(length) || length > static_cast<size_t>(m_end - m_p)) return false;
-        value = m_p;
-        m_p += length;
-        return true;
-    }
-
-    // An INTEGER with its leading 0x00 bytes stripped.
-    bool StrippedInteger(const uint8_t*& value, size_t& length) {
-        if (!Element(0x02, value, length)) return false;
-        while (length && *value == 0) {
-            ++value;
-            --length;
-        }
-        return true;
-    }
-
-    const uint8_t* Position() const { return m_p; }
-    const uint8_t* End() const { return m_end; }
-
-private:
-    const uint8_t* m_p;
-    const uint8_t* m_end;
-};
 
 }  // namespace
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "crypto/crypto_status.h"
 #include "crypto/openssl_oracle.h"
+#include "crypto/rsa.h"
 #include "crypto/rsa_test_util.h"
 #include "platform/key_container.h"
 #include "token/private_key_blob.h"
@@ -142,6 +144,41 @@ TEST_F(PrivateKeyBlob, TheVersionElementIsSkippedWhateverItsTag) {
     Bytes blob(1172);
     uint32_t size = 1172;
     EXPECT_EQ(RsaDerToPrivateKeyBlob(blob.data(), &size, der.data(), static_cast<uint32_t>(der.size())), 0u);
+}
+
+// The host key's DER goes to both the RSA engine and the key-container blob: both read its
+// lengths by one rule (definite, one to four length bytes), so both take or both refuse a key.
+TEST_F(PrivateKeyBlob, TheBlobAndTheRsaEngineReadLengthsByOneRule) {
+    struct Case {
+        const char* label;
+        Bytes version;  // the raw version element: tag, length, value
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"short form", Hex("020100"), true},
+        {"long form with one length byte", Hex("02810100"), true},
+        {"long form with four length bytes", Hex("02840000000100"), true},
+        {"indefinite length (0x80)", Hex("0280"), false},
+        {"five length bytes", Hex("0285000000000100"), false},
+        {"eight length bytes", Hex("02880000000000000001" "00"), false},
+    };
+    for (const auto& c : cases) {
+        Bytes content = c.version;
+        for (const auto& v : *s_numbers) {
+            const Bytes element = DerInteger(v);
+            content.insert(content.end(), element.begin(), element.end());
+        }
+        const Bytes der = DerElement(0x30, content);
+        Bytes blob(1172);
+        uint32_t size = 1172;
+        const uint32_t blobRc = RsaDerToPrivateKeyBlob(blob.data(), &size, der.data(), static_cast<uint32_t>(der.size()));
+        RsaHandle handle = nullptr;
+        const int32_t rsaRc =
+            RsaImport(&handle, nullptr, RsaFormat::PrivateKey, der.data(), static_cast<uint32_t>(der.size()));
+        if (handle) RsaDestroy(handle);
+        EXPECT_EQ(blobRc, c.accepted ? 0u : kNteBadData) << c.label;
+        EXPECT_EQ(rsaRc, c.accepted ? CryptoStatus::Ok : CryptoStatus::MalformedDer) << c.label;
+    }
 }
 
 }  // namespace
