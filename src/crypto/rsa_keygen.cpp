@@ -14,6 +14,9 @@ namespace {
 constexpr uint32_t kSieveWindow = 16384;  // odd candidates per window
 constexpr uint32_t kSmallPrimeLimit = 65536;
 constexpr int kAttempts = 11;
+// Draws of q per attempt. A working source lands far enough from p at the first draw or the
+// second; a source that keeps repeating itself (a broken generator) must not hang the start.
+constexpr int kQDraws = 64;
 
 // Bitmap of the odd numbers below 65536 (bit i stands for 2i + 1), set for composites, built by
 // sieving with the odd primes below 256.
@@ -172,12 +175,14 @@ int32_t Attempt(CRSA& key, uint32_t bits, uint32_t e, const RandomSource& random
     if (!RandomOddNumber(p, pBits, random)) return CryptoStatus::KeyGenerationFailed;
     if (int32_t rc = NextProbablePrime(p, e, MillerRabinRoundsFor(pBits), random)) return rc;
     CBigNumber distance;
-    for (;;) {
+    bool farEnough = false;
+    for (int draw = 0; draw < kQDraws && !farEnough; ++draw) {
         if (!RandomOddNumber(q, qBits, random)) return CryptoStatus::KeyGenerationFailed;
         bool negative = false;
         if (!CBigNumber::SubAbs(distance, q, p, negative)) return CryptoStatus::NoMemory;
-        if (distance.BitLength() + 5 >= qBits) break;
+        farEnough = distance.BitLength() + 5 >= qBits;
     }
+    if (!farEnough) return CryptoStatus::KeyGenerationFailed;
     if (int32_t rc = NextProbablePrime(q, e, MillerRabinRoundsFor(qBits), random)) return rc;
     if (CBigNumber::Compare(p, q) < 0) {
         CBigNumber t;

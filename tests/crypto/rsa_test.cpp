@@ -2,6 +2,7 @@
 // the handle checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -283,6 +284,22 @@ TEST(RsaGeneration, TheRandomSourceIsTheOnlyInputAndItsFailureFailsTheGeneration
     EXPECT_EQ(RsaGenerate(&h, 512, 65537, RandomSource {}), CryptoStatus::InvalidArguments);
     EXPECT_EQ(RsaGenerate(&h, 512, 4, SeededRandom(3)), CryptoStatus::InvalidArguments);
     EXPECT_EQ(RsaGenerate(nullptr, 512, 65537, SeededRandom(3)), CryptoStatus::NullPointer);
+}
+
+// A source that "succeeds" but repeats itself puts every q as close to p as the first: the
+// search for a q apart from p gives up, and after the attempts the generation fails instead of
+// hanging the start.
+TEST(RsaGeneration, ASourceThatRepeatsItselfFailsInsteadOfHanging) {
+    int calls = 0;
+    RandomSource constant = [&calls](uint8_t* buffer, size_t size) {
+        ++calls;
+        std::fill(buffer, buffer + size, uint8_t {0x5A});
+        return uint32_t {0};
+    };
+    RsaHandle h = nullptr;
+    EXPECT_EQ(RsaGenerate(&h, 512, 65537, constant), CryptoStatus::KeyGenerationFailed);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_GT(calls, 11);
 }
 
 TEST(RsaHandles, StaleAndForeignHandlesAreRefused) {
