@@ -40,6 +40,12 @@ if(CORVANE_BENCH AND NOT WIN32)
   endif()
 endif()
 
+# pcsc-lite's client library for the smart-card resource manager (Windows has winscard.dll).
+if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PCSC REQUIRED IMPORTED_TARGET libpcsclite)
+endif()
+
 # OpenSSL is a test oracle and a benchmark peer only; the service never links it.
 if(NOT WIN32)
   find_package(OpenSSL QUIET)

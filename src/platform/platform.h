@@ -15,6 +15,7 @@
 #include "platform/service_host.h"
 #include "platform/service_manager.h"
 #include "platform/sessions.h"
+#include "platform/smart_cards.h"
 #include "platform/sockets.h"
 #include "platform/system.h"
 #include "platform/system_messages.h"
@@ -36,6 +37,7 @@ struct Platform {
     IServiceManager* serviceManager = nullptr;
     ISessions* sessions = nullptr;
     IKeyContainers* keyContainers = nullptr;
+    ISmartCards* smartCards = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

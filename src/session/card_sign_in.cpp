@@ -1,8 +1,5 @@
 #include "session/card_sign_in.h"
 
-#include "wire/byte_order.h"
-#include "platform/guid_text.h"
-
 namespace corvane {
 
 void CCardSignInRecord::Record(const CardSignIn& signIn) {
@@ -20,15 +17,6 @@ bool CCardSignInRecord::ClearUpnIf(std::u16string_view upn) {
     if (m_signIn.m_strUpn != upn) return false;
     m_signIn.m_strUpn.clear();
     return true;
-}
-
-std::u16string CardDeviceId(const TokenSerial& serial) {
-    Guid guid;
-    guid.data1 = ReadU32(serial.data());
-    guid.data2 = ReadU16(serial.data() + 4);
-    guid.data3 = ReadU16(serial.data() + 6);
-    for (size_t i = 0; i < 8; ++i) guid.data4[i] = serial[8 + i];
-    return FormatGuid(guid);
 }
 
 std::u16string CardSerialText(const TokenSerial& serial) {

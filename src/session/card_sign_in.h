@@ -4,15 +4,14 @@
 // the card's reader device. Written and read on different threads, so it has a lock of its own.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 
-namespace corvane {
+#include "device/card_identity.h"
 
-using TokenSerial = std::array<uint8_t, 16>;
+namespace corvane {
 
 struct CardSignIn {
     std::u16string m_strUpn;  // from the certificate of the key used; empty when none
@@ -37,8 +36,6 @@ private:
     CardSignIn m_signIn;
 };
 
-// The device id of a card: its 16 serial bytes read as a GUID, as GUID text in braces.
-std::u16string CardDeviceId(const TokenSerial& serial);
 // The serial as text: the bytes up to the first NUL, at most 16, one character each.
 std::u16string CardSerialText(const TokenSerial& serial);
 

@@ -10,6 +10,7 @@
 #include "platform/posix/posix_service_host.h"
 #include "platform/posix/posix_service_manager.h"
 #include "platform/posix/posix_sessions.h"
+#include "platform/posix/posix_smart_cards.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/posix_system_messages.h"
@@ -43,6 +44,7 @@ public:
         m_platform.serviceManager = &m_serviceManager;
         m_platform.sessions = &m_sessions;
         m_platform.keyContainers = &m_keyContainers;
+        m_platform.smartCards = &m_smartCards;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -67,6 +69,7 @@ private:
     posix::PosixSystemMessages m_systemMessages;
     posix::PosixAppendFiles m_appendFiles;
     posix::PosixKeyContainers m_keyContainers;
+    posix::PosixSmartCards m_smartCards;
     Platform m_platform;
     posix::PosixSessions m_sessions;
 };

@@ -12,6 +12,7 @@
 #include "platform/win32/win32_service_host.h"
 #include "platform/win32/win32_service_manager.h"
 #include "platform/win32/win32_sessions.h"
+#include "platform/win32/win32_smart_cards.h"
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_system_messages.h"
@@ -36,6 +37,7 @@ public:
         m_platform.appendFiles = &m_appendFiles;
         m_platform.sessions = &m_sessions;
         m_platform.keyContainers = &m_keyContainers;
+        m_platform.smartCards = &m_smartCards;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -54,6 +56,7 @@ private:
     win32::Win32AppendFiles m_appendFiles;
     win32::Win32Sessions m_sessions;
     win32::Win32KeyContainers m_keyContainers;
+    win32::Win32SmartCards m_smartCards;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };

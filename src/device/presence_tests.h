@@ -1,0 +1,43 @@
+// The presence tests a device worker runs on its logon options while the device is lost: the
+// offline test finds the option's session and lets the session side act on it, and the expiry
+// rule drops options whose session is gone or that have waited too long. The sessions live above
+// the devices, so the worker reaches them through IDeviceSessions, which the session monitor
+// fills.
+#pragma once
+
+#include <cstdint>
+
+#include "device/cdev_tovrel.h"
+#include "device/clogon_opt.h"
+#include "platform/clock.h"
+
+namespace corvane {
+
+// An option that never met its session is dropped 601 s after its time.
+inline constexpr FileTime kOptionExpiry = 6010000000;
+
+// What a presence test found when it looked for the option's session.
+enum class SessionMatch {
+    None,          // no session of the option's user and domain
+    ActionDone,    // the session's action dealt with the option (drop it)
+    ActionPending  // the session's action left the option in place
+};
+
+class IDeviceSessions {
+public:
+    virtual ~IDeviceSessions() = default;
+    // Under the session-table mutex: the first session of the option's user and domain (ignoring
+    // case), and the offline action on it (which may lock or log it off, and updates the
+    // option's handled flag and activity tick). Called with no device lock held.
+    virtual SessionMatch OfflineAction(CLogonOpt& option, const CDevTovrel& device, uint32_t lossTick) = 0;
+};
+
+// The expiry rule: whether an option is dropped after its session's action did not deal with it.
+bool OptionExpired(const CLogonOpt& option, SessionMatch match, FileTime now);
+
+// The offline test of one option of a lost device (lost at `lossTick`): true when the option is
+// to be deleted.
+bool OfflineTest(IDeviceSessions& sessions, IClock& clock, CLogonOpt& option, const CDevTovrel& device,
+                 uint32_t lossTick);
+
+}  // namespace corvane

@@ -1,0 +1,18 @@
+// PC/SC through pcsc-lite's client library (libpcsclite), which reaches pcscd over its socket
+// (PCSCLITE_CSOCK_NAME names another socket than /run/pcscd/pcscd.comm).
+#pragma once
+
+#include "platform/smart_cards.h"
+
+namespace corvane::posix {
+
+class PosixSmartCards final : public ISmartCards {
+public:
+    uint32_t EstablishContext(uint32_t scope, ScardContext& context) override;
+    uint32_t ReleaseContext(ScardContext context) override;
+    uint32_t IsValidContext(ScardContext context) override;
+    uint32_t GetStatusChange(ScardContext context, uint32_t timeoutMs, ScardReaderState& state) override;
+    uint32_t Cancel(ScardContext context) override;
+};
+
+}  // namespace corvane::posix
