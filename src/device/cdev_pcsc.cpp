@@ -31,6 +31,15 @@ CDevPCSC* CDevPCSC::Create(CardReaderServices& services, std::u16string_view rea
     return new CDevPCSC(services, std::u16string(reader), std::u16string(deviceId));
 }
 
+std::u16string CDevPCSC::RefusedLine(std::u16string_view reader, std::u16string_view deviceId) {
+    std::u16string line = u"Zentik:";
+    line += reader.substr(0, Scard::kMaxReaderNameChars);
+    line += u':';
+    line += deviceId.substr(0, kCardDeviceIdChars);
+    line += u"|Card Reader Refused";
+    return line;
+}
+
 void CDevPCSC::StartWorker() { StartDeviceWorker(*this, m_services.worker); }
 
 void CDevPCSC::RequestStop() {

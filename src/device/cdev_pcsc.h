@@ -53,6 +53,8 @@ public:
     // A reader name longer than the resource manager takes, an empty one, or a device id that is
     // not a card identity (empty or longer than GUID text) is refused: no device is made (null).
     static CDevPCSC* Create(CardReaderServices& services, std::u16string_view reader, std::u16string_view deviceId);
+    // The event line for a refused creation; the texts are cut to their fields.
+    static std::u16string RefusedLine(std::u16string_view reader, std::u16string_view deviceId);
 
     void StartWorker() override;
     // Sets the stop flag and cancels the pending wait, so that Run ends at once.

@@ -2,9 +2,11 @@
 
 #include "audit/audit_database.h"
 #include "audit/audit_log.h"
+#include "device/cdev_pcsc.h"
 #include "device/device_map.h"
 #include "service/service_install.h"
 #include "session/event_log.h"
+#include "session/device_sessions.h"
 #include "session/session_actions.h"
 #include "session/session_monitor.h"
 #include "session/session_records.h"
@@ -26,6 +28,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     m_pSessionRecords = std::make_unique<CSessionRecords>(*m_pEventLog, *m_pAuditLog, config);
     m_pSessionMonitor = std::make_unique<CSessionMonitor>(m_platform, config, *m_pDevices, *m_pSessionRecords);
     m_pSessionActions = std::make_unique<CSessionActions>(m_platform, *m_pSessionRecords);
+    WireCardReaders(app);
     WireDatagramChannel(config);
 
     // Installation verbs.
@@ -50,6 +53,32 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.FreeNetworkDevices = [this] { m_pNetDevices->ClearNetDevices(); };
     hooks.FreeDeviceMap = [this] { m_pDevices->Clear(); };
     hooks.FreeSessionTable = [this] { m_pSessionMonitor->FreeSessionTable(); };
+}
+
+namespace {
+// Until the token layer reads token serials, no card can be recognised: a card that leaves its
+// reader is never taken back, and its options act when their delay has passed.
+class CNoCardIdentities final : public ICardIdentitySource {
+public:
+    bool ReadTokenSerial(std::u16string_view, TokenSerial&) override { return false; }
+};
+}  // namespace
+
+void CServiceObjects::WireCardReaders(CCorvaneApp& app) {
+    m_pDeviceSessions = std::make_unique<CDeviceSessions>(m_pSessionMonitor->Table(), *m_pSessionActions);
+    m_pWorkerHost = std::make_unique<DeviceWorkerHost>(DeviceWorkerHost {*m_platform.threads, *m_pDevices, app.ActiveWorkerCount});
+    m_pCardIdentities = std::make_unique<CNoCardIdentities>();
+    if (m_platform.smartCards == nullptr) return;
+    m_pCardReaders = std::make_unique<CardReaderServices>(
+        CardReaderServices {*m_platform.clock, *m_platform.smartCards, *m_pCardIdentities, *m_pDeviceSessions,
+                            *m_pWorkerHost, [this](std::u16string_view line) { m_pEventLog->WriteEventLine(line); }});
+    // The reader device of a card logon; a reader name or card id that does not fit is refused.
+    m_pSessionMonitor->CreateCardReaderDevice = [this](std::u16string_view reader,
+                                                       std::u16string_view deviceId) -> CDevTovrel* {
+        CDevPCSC* device = CDevPCSC::Create(*m_pCardReaders, reader, deviceId);
+        if (device == nullptr) m_pEventLog->WriteEventLine(CDevPCSC::RefusedLine(reader, deviceId));
+        return device;
+    };
 }
 
 void CServiceObjects::WireDatagramChannel(Configuration& config) {

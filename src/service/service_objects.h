@@ -15,7 +15,11 @@
 
 namespace corvane {
 
+struct CardReaderServices;
+struct DeviceWorkerHost;
 class CAuditDatabase;
+class CDeviceSessions;
+class ICardIdentitySource;
 class CAuditLog;
 class CEventLog;
 class CSessionActions;
@@ -47,6 +51,7 @@ public:
 
 private:
     void WireDatagramChannel(Configuration& config);
+    void WireCardReaders(CCorvaneApp& app);
 
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
@@ -62,6 +67,12 @@ private:
     std::unique_ptr<CSessionRecords> m_pSessionRecords;
     std::unique_ptr<CSessionMonitor> m_pSessionMonitor;
     std::unique_ptr<CSessionActions> m_pSessionActions;
+    // Device workers and the smart-card reader devices: the offline tests reach the sessions
+    // through m_pDeviceSessions, and a returning card is recognised by its token serial.
+    std::unique_ptr<CDeviceSessions> m_pDeviceSessions;
+    std::unique_ptr<DeviceWorkerHost> m_pWorkerHost;
+    std::unique_ptr<ICardIdentitySource> m_pCardIdentities;
+    std::unique_ptr<CardReaderServices> m_pCardReaders;
     // Phones on the local network, the logon results and the command datagram channel.
     std::unique_ptr<CNetDeviceTable> m_pNetDevices;
     std::unique_ptr<CLogonReports> m_pLogonReports;

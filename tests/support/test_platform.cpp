@@ -44,6 +44,7 @@ TestPlatform::TestPlatform()
     m_platform.serviceManager = &serviceManager;
     m_platform.sessions = &sessions;
     m_platform.keyContainers = &keyContainers;
+    m_platform.smartCards = &smartCards;
 }
 
 TestPlatform::~TestPlatform() {

@@ -27,6 +27,7 @@
 #include "support/fake_service_manager.h"
 #include "support/fake_key_containers.h"
 #include "support/fake_sessions.h"
+#include "support/fake_smart_cards.h"
 #include "support/fake_system.h"
 #include "support/fake_threads.h"
 #include "support/temp_dir.h"
@@ -69,6 +70,7 @@ public:
     FakeServiceManager serviceManager;
     FakeSessions sessions;
     FakeKeyContainers keyContainers;
+    FakeSmartCards smartCards {clock};
 
 private:
     mutable std::mutex m_mutex;
