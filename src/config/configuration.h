@@ -11,6 +11,7 @@
 #include "platform/named_mutex.h"
 #include "platform/platform.h"
 #include "platform/types.h"
+#include "token/p11_names.h"  // the PKCS#11 library value and the slot mutexes
 
 namespace corvane {
 
@@ -20,7 +21,6 @@ inline constexpr std::u16string_view kLogonOptionsKey = u"SOFTWARE\\Tovrel\\Logo
 inline constexpr std::u16string_view kPairKey = u"SOFTWARE\\Tovrel\\Pair";
 inline constexpr std::u16string_view kHostGuidValue = u"HostGUID";
 inline constexpr std::u16string_view kRsaKeyValue = u"RSAKey";
-inline constexpr std::u16string_view kLibPkcs11Value = u"LibPkcs11";
 inline constexpr std::u16string_view kLogonPortTcpValue = u"LogonPortTCP";
 inline constexpr std::u16string_view kLogonPortUdpValue = u"LogonPortUDP";
 
@@ -29,12 +29,9 @@ inline constexpr std::u16string_view kMutexPairedGuid = u"_MUTEX_CORVANE_SVR_G_V
 inline constexpr std::u16string_view kMutexDevNet = u"_MUTEX_CORVANE_SVR_G_Var_DevNet_";
 inline constexpr std::u16string_view kMutexDevTovrel = u"_MUTEX_CORVANE_SVR_G_Var_DevTovrel_";
 inline constexpr std::u16string_view kMutexUserLog = u"_MUTEX_CORVANE_SVR_G_Var_UserLog_";
-inline constexpr std::u16string_view kMutexP11Slots = u"MUTEX_CORVANE_G_Var_ArrP11Slot_";
 inline constexpr std::u16string_view kMutexStopBle = u"_Zentik_Mutex_Stop_BLE";
 inline constexpr std::u16string_view kMutexTovrelSvr = u"Global\\Global_Mutex_TovrelSvr_20190917_";
 // Patterns with one %s: the slot or device name.
-inline constexpr const char* kMutexP11SlotPattern = "Global\\Vexmor.PKCS11.Slot.%s";
-inline constexpr const char* kMutexP11ContainerPattern = "Vexmor.PKCS11.Container.%s";
 inline constexpr const char* kMutexBthDevicePattern = "Global\\Corvane_BTH_%s";
 
 // The process-wide configuration values. Set by LoadConfiguration on the main thread before any

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/diagnostic_log.h"
 #include "platform/key_container.h"
+#include "platform/library_loader.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
@@ -38,6 +39,7 @@ struct Platform {
     ISessions* sessions = nullptr;
     IKeyContainers* keyContainers = nullptr;
     ISmartCards* smartCards = nullptr;
+    ILibraryLoader* libraries = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

@@ -45,6 +45,7 @@ TestPlatform::TestPlatform()
     m_platform.sessions = &sessions;
     m_platform.keyContainers = &keyContainers;
     m_platform.smartCards = &smartCards;
+    m_platform.libraries = &libraries;
 }
 
 TestPlatform::~TestPlatform() {

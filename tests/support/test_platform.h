@@ -12,11 +12,13 @@
 #include "platform/platform.h"
 #ifdef _WIN32
 #include "platform/win32/win32_append_files.h"
+#include "platform/win32/win32_library_loader.h"
 #include "platform/win32/win32_mutexes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_sockets.h"
 #else
 #include "platform/posix/posix_append_files.h"
+#include "platform/posix/posix_library_loader.h"
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_sockets.h"
@@ -41,11 +43,13 @@ using TestRegistry = win32::Win32Registry;
 using TestMutexes = win32::Win32Mutexes;
 using TestSockets = win32::Win32Sockets;
 using TestAppendFiles = win32::Win32AppendFiles;
+using TestLibraryLoader = win32::Win32LibraryLoader;
 #else
 using TestRegistry = posix::PosixRegistry;
 using TestMutexes = posix::PosixMutexes;
 using TestSockets = posix::PosixSockets;
 using TestAppendFiles = posix::PosixAppendFiles;
+using TestLibraryLoader = posix::PosixLibraryLoader;
 #endif
 
 class TestPlatform {
@@ -71,6 +75,7 @@ public:
     FakeSessions sessions;
     FakeKeyContainers keyContainers;
     FakeSmartCards smartCards {clock};
+    TestLibraryLoader libraries;  // the real loader: tests load their own test libraries
 
 private:
     mutable std::mutex m_mutex;

@@ -5,6 +5,7 @@
 #include "platform/posix/posix_append_files.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_key_containers.h"
+#include "platform/posix/posix_library_loader.h"
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_service_host.h"
@@ -45,6 +46,7 @@ public:
         m_platform.sessions = &m_sessions;
         m_platform.keyContainers = &m_keyContainers;
         m_platform.smartCards = &m_smartCards;
+        m_platform.libraries = &m_libraries;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -70,6 +72,7 @@ private:
     posix::PosixAppendFiles m_appendFiles;
     posix::PosixKeyContainers m_keyContainers;
     posix::PosixSmartCards m_smartCards;
+    posix::PosixLibraryLoader m_libraries;
     Platform m_platform;
     posix::PosixSessions m_sessions;
 };

@@ -7,6 +7,7 @@
 #include "platform/win32/win32_append_files.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_key_containers.h"
+#include "platform/win32/win32_library_loader.h"
 #include "platform/win32/win32_mutexes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_service_host.h"
@@ -38,6 +39,7 @@ public:
         m_platform.sessions = &m_sessions;
         m_platform.keyContainers = &m_keyContainers;
         m_platform.smartCards = &m_smartCards;
+        m_platform.libraries = &m_libraries;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -57,6 +59,7 @@ private:
     win32::Win32Sessions m_sessions;
     win32::Win32KeyContainers m_keyContainers;
     win32::Win32SmartCards m_smartCards;
+    win32::Win32LibraryLoader m_libraries;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };

@@ -1,0 +1,281 @@
+#include "token/p11_binding.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "token/p11_error.h"
+#include "token/p11_names.h"
+
+namespace corvane {
+
+namespace {
+
+// The library functions the token layer calls. A library whose list leaves one of them out is
+// refused at load, so that no call ever goes through a null pointer.
+bool HasEveryFunction(const CK_FUNCTION_LIST& f) {
+    const void* used[] = {
+        reinterpret_cast<const void*>(f.C_Initialize),       reinterpret_cast<const void*>(f.C_Finalize),
+        reinterpret_cast<const void*>(f.C_GetSlotList),      reinterpret_cast<const void*>(f.C_GetSlotInfo),
+        reinterpret_cast<const void*>(f.C_GetTokenInfo),     reinterpret_cast<const void*>(f.C_WaitForSlotEvent),
+        reinterpret_cast<const void*>(f.C_OpenSession),      reinterpret_cast<const void*>(f.C_CloseSession),
+        reinterpret_cast<const void*>(f.C_GetSessionInfo),   reinterpret_cast<const void*>(f.C_FindObjectsInit),
+        reinterpret_cast<const void*>(f.C_FindObjects),      reinterpret_cast<const void*>(f.C_FindObjectsFinal),
+        reinterpret_cast<const void*>(f.C_GetAttributeValue), reinterpret_cast<const void*>(f.C_CreateObject),
+        reinterpret_cast<const void*>(f.C_DestroyObject),    reinterpret_cast<const void*>(f.C_GenerateKeyPair),
+        reinterpret_cast<const void*>(f.C_EncryptInit),      reinterpret_cast<const void*>(f.C_Encrypt),
+        reinterpret_cast<const void*>(f.C_DecryptInit),      reinterpret_cast<const void*>(f.C_Decrypt),
+        reinterpret_cast<const void*>(f.C_Login),            reinterpret_cast<const void*>(f.C_Logout),
+        reinterpret_cast<const void*>(f.C_InitPIN),          reinterpret_cast<const void*>(f.C_SetPIN),
+        reinterpret_cast<const void*>(f.C_InitToken),
+    };
+    return std::all_of(std::begin(used), std::end(used), [](const void* p) { return p != nullptr; });
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CP11Binding::CP11Binding(Platform& platform) : m_platform(platform) {}
+
+CP11Binding::~CP11Binding() = default;
+
+uint32_t CP11Binding::LoadP11Library() {
+    if (m_strLibraryPath.empty()) {
+        std::u16string path;
+        if (m_platform.registry == nullptr ||
+            RegQueryString(*m_platform.registry, kP11LibraryKey, kLibPkcs11Value, path, kLibPkcs11MaxBytes) != 0) {
+            return TokenError::NteFail;
+        }
+        m_strLibraryPath = path;
+    }
+    if (m_platform.libraries == nullptr) return TokenError::NteProviderDllFail;
+    uint32_t error = 0;
+    std::unique_ptr<ILoadedLibrary> library = m_platform.libraries->Load(m_strLibraryPath, error);
+    if (!library) return TokenError::NteProviderDllFail;
+    auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(library->GetExport("C_GetFunctionList"));
+    if (getFunctionList == nullptr) return TokenError::NteProviderDllFail;  // unloaded with `library`
+    CK_FUNCTION_LIST_PTR functions = nullptr;
+    if (getFunctionList(&functions) != CKR_OK || functions == nullptr || !HasEveryFunction(*functions)) {
+        return TokenError::NteProviderDllFail;
+    }
+    // A library that was loaded successfully stays loaded.
+    m_pLibrary = std::move(library);
+    m_pFunctions = functions;
+    return 0;
+}
+
+uint32_t CP11Binding::InitP11() {
+    std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
+    if (IsInitialised()) return 0;
+    if (Functions() == nullptr) {
+        const uint32_t rc = LoadP11Library();
+        if (rc != 0) return rc;
+    }
+    // The library is called from the slot event thread, the enumeration threads and the request
+    // threads at once, so it is told to use the operating system's locking.
+    CK_C_INITIALIZE_ARGS args {};
+    args.flags = CKF_OS_LOCKING_OK;
+    const CK_RV rv = Functions()->C_Initialize(&args);
+    if (rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) return TokenError::NteFail;
+    if (!m_hSlotTableMutex && m_platform.mutexes) m_hSlotTableMutex = m_platform.mutexes->OpenOrCreate(kMutexP11Slots, true);
+    m_bInitialised = 1;
+    uint32_t rc = 0;
+    {
+        MutexGuard table(m_hSlotTableMutex);
+        rc = RefreshTable();
+    }
+    if (rc != 0) {
+        FinP11();
+        return rc;
+    }
+    m_bEventThreadFinished = 0;
+    m_bEventThreadStarted = 1;
+    if (!m_platform.threads->CreateThread([this] { SlotEventThread(); })) {
+        m_bEventThreadStarted = 0;
+        m_bEventThreadFinished = 1;
+    }
+    return 0;
+}
+
+uint32_t CP11Binding::FinP11() {
+    CK_RV rv = CKR_OK;
+    {
+        std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
+        if (!IsInitialised()) return 0;
+        rv = Functions()->C_Finalize(nullptr);
+        m_bFinalising = 1;
+    }
+    // The event thread's blocked wait returns CKR_CRYPTOKI_NOT_INITIALIZED now; it may still be
+    // inside a refresh that needs the binding, so the binding lock is not held while waiting.
+    if (m_bEventThreadStarted.load()) {
+        while (!EventThreadFinished()) m_platform.clock->Sleep(10);
+        m_bEventThreadStarted = 0;
+    }
+    std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
+    for (size_t i = 0; i < m_dwSlotHighWater.load(); ++i) OnTokenRemoved(m_arrP11Slot[i]);
+    m_hSlotTableMutex.reset();
+    m_bInitialised = 0;
+    m_bFinalising = 0;
+    return MapP11Error(rv);
+}
+
+uint32_t CP11Binding::RefreshSlots() {
+    const uint32_t rc = InitP11();
+    if (rc != 0) return rc;
+    MutexHandle table;
+    {
+        std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
+        table = m_hSlotTableMutex;
+    }
+    MutexGuard lock(table);
+    return RefreshTable();
+}
+
+uint32_t CP11Binding::RefreshTable() {
+    CK_FUNCTION_LIST* f = Functions();
+    CK_ULONG listed = 0;
+    CK_RV rv = f->C_GetSlotList(CK_FALSE, nullptr, &listed);
+    if (rv != CKR_OK) return MapP11Error(rv);
+    std::vector<CK_SLOT_ID> ids;
+    try {
+        ids.resize(listed);
+    } catch (const std::exception&) {  // bad_alloc or an absurd count
+        return TokenError::NteNoMemory;
+    }
+    CK_ULONG returned = listed;
+    rv = f->C_GetSlotList(CK_FALSE, ids.data(), &returned);
+    if (rv != CKR_OK) return MapP11Error(rv);
+    size_t n = std::min<size_t>({static_cast<size_t>(returned), ids.size(), kMaxSlots});
+
+    const uint32_t count = m_dwSlotCount.load();
+    if (n < count) {
+        m_dwSlotCount = static_cast<uint32_t>(n);
+        return 0;
+    }
+    for (size_t i = count; i < n; ++i) {
+        P11Slot& slot = m_arrP11Slot[i];
+        // A position listed again after the list had shrunk may still hold a token's session and
+        // containers; they are released before the record is filled anew.
+        if (i < m_dwSlotHighWater.load()) OnTokenRemoved(slot);
+        CK_SLOT_INFO info {};
+        rv = f->C_GetSlotInfo(ids[i], &info);
+        if (rv != CKR_OK) return MapP11Error(rv);
+        slot.Fill(ids[i], info.slotDescription, sizeof(info.slotDescription));
+        if (m_dwSlotHighWater.load() < i + 1) m_dwSlotHighWater = static_cast<uint32_t>(i + 1);
+        if (info.flags & CKF_TOKEN_PRESENT) OnTokenInserted(slot);
+    }
+    m_dwSlotCount = static_cast<uint32_t>(n);
+    return 0;
+}
+
+void CP11Binding::SlotEventThread() {
+    CK_FUNCTION_LIST* f = Functions();
+    for (;;) {
+        CK_SLOT_ID slotId = 0;
+        const CK_RV rv = f->C_WaitForSlotEvent(0, &slotId, nullptr);
+        if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) break;
+        if (rv == CKR_OK) {
+            RefreshSlots();
+            if (P11Slot* slot = FindSlotById(static_cast<uint32_t>(slotId))) PollToken(*slot, nullptr);
+            continue;
+        }
+        if (m_bFinalising) break;
+        // A library that cannot block (or fails) is asked again after a pause.
+        for (uint32_t waited = 0; waited < kEventRetryMilliseconds && !m_bFinalising; waited += 100) {
+            m_platform.clock->Sleep(100);
+        }
+    }
+    m_bEventThreadFinished = 1;
+}
+
+MutexHandle CP11Binding::OpenSlotMutex(const P11Slot& slot) {
+    return m_platform.mutexes ? m_platform.mutexes->OpenOrCreate(SlotMutexName(slot.Description()), true) : nullptr;
+}
+
+uint32_t CP11Binding::PollToken(P11Slot& slot, uint32_t* present) {
+    if (!IsInitialised()) return TokenError::NteFail;
+    if (!slot.SlotMutexHandle()) slot.SetSlotMutexHandle(OpenSlotMutex(slot));
+    uint32_t now = 0;
+    {
+        MutexGuard lock(OpenSlotMutex(slot));
+        CK_SLOT_INFO info {};
+        const CK_RV rv = Functions()->C_GetSlotInfo(slot.LibrarySlotId(), &info);
+        if (rv != CKR_OK) return MapP11Error(rv);
+        const bool before = slot.TokenPresent();
+        now = (info.flags & CKF_TOKEN_PRESENT) ? 1 : 0;
+        slot.SetTokenPresent(now != 0);
+        if (before && !now) OnTokenRemoved(slot);
+        if (!before && now) OnTokenInserted(slot);
+    }
+    if (present) *present = now;
+    return 0;
+}
+
+uint32_t CP11Binding::OnTokenInserted(P11Slot& slot) {
+    if (!slot.ContainerMutexHandle() && m_platform.mutexes) {
+        slot.SetContainerMutexHandle(m_platform.mutexes->OpenOrCreate(ContainerMutexName(slot.Description()), true));
+    }
+    if (!slot.SerialKnown()) {
+        CK_TOKEN_INFO info {};
+        const CK_RV rv = Functions()->C_GetTokenInfo(slot.LibrarySlotId(), &info);
+        if (rv != CKR_OK) return MapP11Error(rv);
+        slot.SetSerial(info.serialNumber);
+    }
+    if (m_pWork) {
+        const uint32_t rc = m_pWork->EnsureSession(slot);
+        if (rc != 0) return rc;
+    }
+    slot.SetTokenPresent(true);
+    if (m_pWork) m_pWork->StartEnumeration(slot);
+    return 0;
+}
+
+uint32_t CP11Binding::OnTokenRemoved(P11Slot& slot) {
+    if (!IsInitialised()) return TokenError::NteFail;
+    {
+        MutexGuard lock(OpenSlotMutex(slot));
+        if (m_pWork) m_pWork->CloseSession(slot);
+        const uint8_t zero[SlotEntry::kSerialSize] = {};
+        slot.SetSerial(zero);
+        if (m_pWork) {
+            m_pWork->StopEnumeration(slot);
+            m_pWork->ClearContainers(slot);
+        }
+    }
+    slot.SetSlotMutexHandle(nullptr);
+    slot.SetContainerMutexHandle(nullptr);
+    return 0;
+}
+
+P11Slot* CP11Binding::FindSlotById(uint32_t slotId) {
+    const uint32_t count = m_dwSlotCount.load();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (m_arrP11Slot[i].SlotId() == slotId) return &m_arrP11Slot[i];
+    }
+    return nullptr;
+}
+
+P11Slot* CP11Binding::FindSlotByName(std::string_view name) {
+    RefreshSlots();
+    if (name.size() > 64) name = name.substr(name.size() - 64);
+    const uint32_t count = m_dwSlotCount.load();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (EqualsAsciiNoCase(m_arrP11Slot[i].Description(), name)) return &m_arrP11Slot[i];
+    }
+    return nullptr;
+}
+
+P11Slot* CP11Binding::FindSlotByName(std::u16string_view name) { return FindSlotByName(Utf16ToUtf8(name)); }
+
+}  // namespace corvane

@@ -1,0 +1,25 @@
+#include "token/token_payload.h"
+
+#include <cstring>
+
+namespace corvane {
+
+bool ReadTerminatedString(const uint8_t* data, size_t length, std::string_view& text) {
+    if (data == nullptr || length == 0) return false;
+    const void* nul = std::memchr(data, 0, length);
+    if (nul == nullptr || static_cast<const uint8_t*>(nul) != data + length - 1) return false;
+    text = std::string_view(reinterpret_cast<const char*>(data), length - 1);
+    return true;
+}
+
+bool ReadStringPair(const uint8_t* data, size_t length, std::string_view& first, std::string_view& second) {
+    if (data == nullptr || length < 2) return false;
+    const void* nul = std::memchr(data, 0, length);
+    if (nul == nullptr) return false;
+    const size_t firstLength = static_cast<size_t>(static_cast<const uint8_t*>(nul) - data);
+    if (!ReadTerminatedString(data + firstLength + 1, length - firstLength - 1, second)) return false;
+    first = std::string_view(reinterpret_cast<const char*>(data), firstLength);
+    return true;
+}
+
+}  // namespace corvane
