@@ -56,6 +56,8 @@ public:
     uint32_t FindCertificate(P11Slot& slot, const ContainerInfo& container, uint32_t keySpec, uint32_t& handle);
     uint32_t ReadCertificate(P11Slot& slot, const ContainerInfo& container, uint32_t keySpec, const uint8_t*& bytes,
                              uint32_t& length, ReplyArena& arena);
+    // Whether the token's user is logged in (through the working session).
+    bool UserLoggedIn(P11Slot& slot);
     // The user principal name of the certificate cached for the key pair; empty when none.
     std::u16string GetCertificateUpn(P11Slot& slot, uint32_t container, uint32_t keySpec);
     // Reads an attribute whose length is asked first: at most `maxLength` bytes.

@@ -125,6 +125,9 @@ uint32_t CP11Containers::FindKeyHandle(P11Slot& slot, const ContainerInfo& conta
     const uint32_t rc =
         FindObjectOfPair(slot, container, keySpec, wantPublic ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY, found);
     if (rc != 0) return rc;
+    // Private objects are hidden until the user logs in: no private key found without a login
+    // says nothing about the token, so it is reported as such and not remembered as absent.
+    if (found == kHandleAbsent && !wantPublic && !UserLoggedIn(slot)) return TokenError::ScardCardNotAuthenticated;
     WithKeyInfo(slot, container.hContainer, keySpec,
                 [&](P11KeyInfo& key) { (wantPublic ? key.hPublicKey : key.hPrivateKey) = found; });
     if (found == kHandleAbsent) return TokenError::NteNoKey;
@@ -183,6 +186,14 @@ uint32_t CP11Containers::GetPublicKey(P11Slot& slot, const ContainerInfo& contai
         *modulus = block;
     }
     return 0;
+}
+
+bool CP11Containers::UserLoggedIn(P11Slot& slot) {
+    std::lock_guard<std::recursive_mutex> session(slot.m_sessionLock);
+    if (EnsureSession(slot) != 0) return false;
+    CK_SESSION_INFO info {};
+    if (F()->C_GetSessionInfo(slot.m_hSession, &info) != CKR_OK) return false;
+    return info.state == CKS_RW_USER_FUNCTIONS || info.state == CKS_RO_USER_FUNCTIONS;
 }
 
 uint32_t CP11Containers::FindCertificate(P11Slot& slot, const ContainerInfo& container, uint32_t keySpec,

@@ -315,6 +315,18 @@ uint32_t CP11Objects::RsaRawOperation(P11Slot& slot, const ContainerInfo& contai
     CK_ULONG outLength = length;
     CK_RV rv = usePublic ? F()->C_EncryptInit(slot.m_hSession, &mechanism, key)
                          : F()->C_DecryptInit(slot.m_hSession, &mechanism, key);
+    if (rv == CKR_KEY_HANDLE_INVALID || rv == CKR_OBJECT_HANDLE_INVALID) {
+        // A cached handle went stale (the token logged out, or was replaced): look the key up
+        // again once instead of failing on the old handle.
+        m_containers.WithKeyInfo(slot, container.hContainer, keySpec, [](P11KeyInfo& cache) {
+            cache.hPublicKey = kHandleUnknown;
+            cache.hPrivateKey = kHandleUnknown;
+        });
+        rc = m_containers.FindKeyHandle(slot, container, keySpec, usePublic, key);
+        if (rc != 0) return rc;
+        rv = usePublic ? F()->C_EncryptInit(slot.m_hSession, &mechanism, key)
+                       : F()->C_DecryptInit(slot.m_hSession, &mechanism, key);
+    }
     if (rv != CKR_OK) return MapP11Error(rv);
     rv = usePublic ? F()->C_Encrypt(slot.m_hSession, data, length, out.data(), &outLength)
                    : F()->C_Decrypt(slot.m_hSession, data, length, out.data(), &outLength);
@@ -383,6 +395,8 @@ uint32_t CP11Objects::UnblockPin(P11Slot& slot, std::string_view soPin, std::str
     std::lock_guard<std::recursive_mutex> session(slot.m_sessionLock);
     const uint32_t rc = m_containers.EnsureSession(slot);
     if (rc != 0) return rc;
+    // A user still logged in would keep the security officer out.
+    F()->C_Logout(slot.m_hSession);
     CK_RV rv = F()->C_Login(slot.m_hSession, CKU_SO, Bytes(soPin), static_cast<CK_ULONG>(soPin.size()));
     if (rv != CKR_OK) return MapP11Error(rv);
     rv = F()->C_InitPIN(slot.m_hSession, Bytes(newPin), static_cast<CK_ULONG>(newPin.size()));

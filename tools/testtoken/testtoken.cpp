@@ -5,12 +5,15 @@
 //  - a slot can be emptied and filled again (CorvaneTestToken_SetPresent): its token then reads
 //    as absent, its sessions fail with CKR_DEVICE_REMOVED and are closed, so the login ends;
 //  - a slot's description can be replaced (CorvaneTestToken_SetDescription);
+//  - an RSA private key given by e, p and q alone gets the other numbers derived, and a
+//    certificate without a subject gets an empty one, as the CSP's tokens do for themselves;
 //  - every removal and insertion is a slot event; C_WaitForSlotEvent blocks until one arrives and
 //    returns CKR_CRYPTOKI_NOT_INITIALIZED once C_Finalize has been called.
 // Control: the exported functions below, or (for another process) lines in the file named by
 // CORVANE_TESTTOKEN_CONTROL, read on every C_GetSlotList and C_WaitForSlotEvent wake-up:
 // "remove SLOT", "insert SLOT", "describe SLOT TEXT" (SLOT as 0x... or decimal).
 #include <dlfcn.h>
+#include <openssl/bn.h>
 #include <p11-kit/pkcs11.h>
 
 #include <chrono>
@@ -154,8 +157,73 @@ std::vector<CK_ATTRIBUTE> RewriteTemplate(CK_ATTRIBUTE* attributes, CK_ULONG cou
     }
     if (isContainer) {
         out.push_back({CKA_APPLICATION, const_cast<char*>(kContainerMark), sizeof(kContainerMark) - 1});
+        // Containers are public objects, listed before anyone has logged in.
+        static CK_BBOOL no = CK_FALSE;
+        bool hasPrivate = false;
+        for (const CK_ATTRIBUTE& a : out) hasPrivate = hasPrivate || a.type == CKA_PRIVATE;
+        if (!hasPrivate) out.push_back({CKA_PRIVATE, &no, sizeof(no)});
     }
     return out;
+}
+
+
+// Big-endian bytes of a number.
+std::vector<uint8_t> Bytes(const BIGNUM* n) {
+    std::vector<uint8_t> out(BN_num_bytes(n));
+    BN_bn2bin(n, out.data());
+    return out;
+}
+
+const CK_ATTRIBUTE* FindAttribute(const std::vector<CK_ATTRIBUTE>& t, CK_ATTRIBUTE_TYPE type) {
+    for (const CK_ATTRIBUTE& a : t) {
+        if (a.type == type) return &a;
+    }
+    return nullptr;
+}
+
+bool HasClass(const std::vector<CK_ATTRIBUTE>& t, CK_OBJECT_CLASS cls) {
+    const CK_ATTRIBUTE* a = FindAttribute(t, CKA_CLASS);
+    return a && a->pValue && a->ulValueLen == sizeof(CK_OBJECT_CLASS) && *static_cast<CK_OBJECT_CLASS*>(a->pValue) == cls;
+}
+
+// Completes a template in place: derived RSA numbers for a private key given by e, p and q, an
+// empty subject for a certificate. `store` keeps the added values alive.
+void CompleteTemplate(std::vector<CK_ATTRIBUTE>& t, std::vector<std::vector<uint8_t>>& store) {
+    if (HasClass(t, CKO_CERTIFICATE) && !FindAttribute(t, CKA_SUBJECT)) {
+        store.emplace_back(2);
+        store.back() = {0x30, 0x00};  // an empty Name
+        t.push_back({CKA_SUBJECT, store.back().data(), 2});
+    }
+    if (!HasClass(t, CKO_PRIVATE_KEY) || FindAttribute(t, CKA_MODULUS)) return;
+    const CK_ATTRIBUTE* e = FindAttribute(t, CKA_PUBLIC_EXPONENT);
+    const CK_ATTRIBUTE* p = FindAttribute(t, CKA_PRIME_1);
+    const CK_ATTRIBUTE* q = FindAttribute(t, CKA_PRIME_2);
+    if (!e || !p || !q) return;
+    BN_CTX* ctx = BN_CTX_new();
+    auto num = [](const CK_ATTRIBUTE* a) {
+        return BN_bin2bn(static_cast<const unsigned char*>(a->pValue), static_cast<int>(a->ulValueLen), nullptr);
+    };
+    BIGNUM *be = num(e), *bp = num(p), *bq = num(q);
+    BIGNUM *n = BN_new(), *p1 = BN_new(), *q1 = BN_new(), *phi = BN_new(), *d = BN_new();
+    BIGNUM *dp = BN_new(), *dq = BN_new(), *qinv = BN_new();
+    BN_mul(n, bp, bq, ctx);
+    BN_sub(p1, bp, BN_value_one());
+    BN_sub(q1, bq, BN_value_one());
+    BN_mul(phi, p1, q1, ctx);
+    if (BN_mod_inverse(d, be, phi, ctx) && BN_mod_inverse(qinv, bq, bp, ctx)) {
+        BN_mod(dp, d, p1, ctx);
+        BN_mod(dq, d, q1, ctx);
+        const CK_ATTRIBUTE_TYPE types[] = {CKA_MODULUS, CKA_PRIVATE_EXPONENT, CKA_EXPONENT_1, CKA_EXPONENT_2,
+                                           CKA_COEFFICIENT};
+        const BIGNUM* values[] = {n, d, dp, dq, qinv};
+        store.reserve(store.size() + 5);
+        for (size_t i = 0; i < 5; ++i) {
+            store.push_back(Bytes(values[i]));
+            t.push_back({types[i], store.back().data(), store.back().size()});
+        }
+    }
+    for (BIGNUM* b : {be, bp, bq, n, p1, q1, phi, d, dp, dq, qinv}) BN_clear_free(b);
+    BN_CTX_free(ctx);
 }
 
 bool IsContainerObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object) {
@@ -299,7 +367,12 @@ CK_RV TT_CreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE* attributes, CK_UL
         CK_OBJECT_CLASS dataClass = CKO_DATA;
         bool isContainer = false;
         std::vector<CK_ATTRIBUTE> copy = RewriteTemplate(attributes, count, dataClass, isContainer);
-        return M().soft->C_CreateObject(session, copy.data(), copy.size(), object);
+        std::vector<std::vector<uint8_t>> store;
+        store.reserve(8);
+        CompleteTemplate(copy, store);
+        const CK_RV rv = M().soft->C_CreateObject(session, copy.data(), copy.size(), object);
+        for (auto& value : store) std::fill(value.begin(), value.end(), 0);
+        return rv;
     });
 }
 
