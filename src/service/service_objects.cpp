@@ -10,6 +10,7 @@
 #include "session/session_actions.h"
 #include "session/session_monitor.h"
 #include "session/session_records.h"
+#include "token/token_access.h"
 
 namespace corvane {
 
@@ -30,6 +31,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     m_pSessionActions = std::make_unique<CSessionActions>(m_platform, *m_pSessionRecords);
     WireCardReaders(app);
     WireDatagramChannel(config);
+    WireTokens(app);
 
     // Installation verbs.
     hooks.InstallService = [this] {
@@ -38,7 +40,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.UninstallService = [this] { return UninstallService(m_platform); };
     // Configuration: the host key, right after the host GUID.
     hooks.LoadHostKey = [this, &config] { return LoadHostKey(m_platform, config, m_hostKey); };
-    // Workers started by RunService: InitP11, LoadBleLibrary, StreamListenerThread, RadioMonitorThread.
+    // Workers started by RunService: LoadBleLibrary, StreamListenerThread, RadioMonitorThread (InitP11: WireTokens).
     hooks.DatagramThread = [this](CCorvaneApp& a) {
         m_pDatagramChannel->ReceiveThread({a.m_bStop, a.m_bUdpStopped, a.m_sockUdp});
     };
@@ -47,7 +49,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.OnSessionChange = [this](uint32_t eventType, const WtsSessionNotification* notification) {
         m_pSessionMonitor->OnSessionChange(eventType, notification);
     };
-    // Stop sequence: SendStatusNotification, FinP11, BleLibraryLoaded, StopBle.
+    // Stop sequence: SendStatusNotification, BleLibraryLoaded, StopBle (FinP11: WireTokens).
     hooks.RequestStopDevices = [this] { m_pDevices->ForEach([](CDevTovrel& device) { device.RequestStop(); }); };
     // ExitInstance.
     hooks.FreeNetworkDevices = [this] { m_pNetDevices->ClearNetDevices(); };
@@ -111,6 +113,24 @@ void CServiceObjects::WireDatagramChannel(Configuration& config) {
     m_pDatagramChannel = std::make_unique<CDatagramChannel>(m_platform, config, *m_pNetDevices, *m_pLogonReports);
     m_pDatagramChannel->Hooks().TestLogoff = [this] { return m_pSessionActions->TestLogoff(); };
     // The remote logoff (0x3015) comes with the certificate checks.
+}
+
+void CServiceObjects::WireTokens(CCorvaneApp& app) {
+    m_pTokens = std::make_unique<CTokenAccess>(m_platform);
+    CTokenRequests& requests = m_pTokens->Requests();
+    requests.GetLogonComponentState = [this] { return m_pSessionMonitor->LogonState().GetLogonComponentState(); };
+    requests.RecordCardSignIn = [this](const TokenSignIn& signIn) {
+        CardSignIn record;
+        record.m_strUpn = signIn.strUpn;
+        record.m_dwTick = signIn.dwTick;
+        record.m_serial = signIn.serial;
+        record.m_strReader = signIn.strReader;
+        m_pSessionMonitor->CardSignInRecord().Record(record);
+    };
+    ServiceHooks& hooks = app.Hooks();
+    hooks.InitP11 = [this] { return m_pTokens->Binding().InitP11(); };
+    // Stop sequence: the library is finalised, which also ends the slot event thread.
+    hooks.FinP11 = [this] { m_pTokens->Binding().FinP11(); };
 }
 
 }  // namespace corvane

@@ -26,6 +26,7 @@ class CSessionActions;
 class CSessionMonitor;
 class CSessionRecords;
 class DeviceMap;
+class CTokenAccess;
 
 class CServiceObjects {
 public:
@@ -48,10 +49,12 @@ public:
     CLogonReports& LogonReports() { return *m_pLogonReports; }
     CDatagramChannel& DatagramChannel() { return *m_pDatagramChannel; }
     HostKey& GetHostKey() { return m_hostKey; }
+    CTokenAccess& Tokens() { return *m_pTokens; }
 
 private:
     void WireDatagramChannel(Configuration& config);
     void WireCardReaders(CCorvaneApp& app);
+    void WireTokens(CCorvaneApp& app);
 
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
@@ -77,6 +80,8 @@ private:
     std::unique_ptr<CNetDeviceTable> m_pNetDevices;
     std::unique_ptr<CLogonReports> m_pLogonReports;
     std::unique_ptr<CDatagramChannel> m_pDatagramChannel;
+    // PKCS#11 tokens: the binding, containers, object operations and the CSP's token requests.
+    std::unique_ptr<CTokenAccess> m_pTokens;
 };
 
 }  // namespace corvane

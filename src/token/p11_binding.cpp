@@ -147,6 +147,8 @@ uint32_t CP11Binding::RefreshTable() {
     CK_ULONG listed = 0;
     CK_RV rv = f->C_GetSlotList(CK_FALSE, nullptr, &listed);
     if (rv != CKR_OK) return MapP11Error(rv);
+    // A count no library could mean is not allocated for.
+    if (listed > kMaxListedSlots) return TokenError::NteNoMemory;
     std::vector<CK_SLOT_ID> ids;
     try {
         ids.resize(listed);

@@ -32,6 +32,7 @@ public:
 class CP11Binding {
 public:
     static constexpr size_t kMaxSlots = 256;
+    static constexpr CK_ULONG kMaxListedSlots = 65536;
     // Pause after a C_WaitForSlotEvent that failed, so that a library without blocking waits
     // never makes the event thread spin.
     static constexpr uint32_t kEventRetryMilliseconds = 1000;
