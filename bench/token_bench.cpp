@@ -19,21 +19,13 @@
 #include "platform/text.h"
 #include "token/p11_names.h"
 #include "token/token_access.h"
+#include "token/token_payload.h"
 #include "wire/byte_order.h"
 
 namespace corvane {
 namespace {
 
 constexpr const char* kSoftHsm = "/usr/lib/softhsm/libsofthsm2.so";
-
-std::vector<uint8_t> Operation(uint32_t slotId, uint16_t subOpcode, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> out(12 + data.size());
-    WriteU32(out.data(), slotId);
-    WriteU16(out.data() + 4, subOpcode);
-    WriteU16(out.data() + 6, static_cast<uint16_t>(data.size()));
-    std::copy(data.begin(), data.end(), out.begin() + 12);
-    return out;
-}
 
 // One SoftHSM2 token with a container "Alpha" holding a 2048-bit exchange key pair, reached
 // through the service's token layer and directly.
@@ -95,7 +87,7 @@ public:
     }
 
     uint32_t Send(uint16_t subOpcode, const std::vector<uint8_t>& data) {
-        std::vector<uint8_t> request = Operation(m_slotId, subOpcode, data);
+        std::vector<uint8_t> request = BuildTokenOperation(m_slotId, subOpcode, data.data(), data.size());
         ReplyArena arena;
         TokenReply reply;
         const uint32_t status =

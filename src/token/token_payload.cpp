@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "wire/byte_order.h"
+
 namespace corvane {
 
 bool ReadTerminatedString(const uint8_t* data, size_t length, std::string_view& text) {
@@ -20,6 +22,15 @@ bool ReadStringPair(const uint8_t* data, size_t length, std::string_view& first,
     if (!ReadTerminatedString(data + firstLength + 1, length - firstLength - 1, second)) return false;
     first = std::string_view(reinterpret_cast<const char*>(data), firstLength);
     return true;
+}
+
+std::vector<uint8_t> BuildTokenOperation(uint32_t slotId, uint16_t subOpcode, const uint8_t* data, size_t length) {
+    std::vector<uint8_t> out(12 + length);
+    WriteU32(out.data(), slotId);
+    WriteU16(out.data() + 4, subOpcode);
+    WriteU16(out.data() + 6, static_cast<uint16_t>(length));
+    if (length) std::memcpy(out.data() + 12, data, length);
+    return out;
 }
 
 }  // namespace corvane

@@ -1,6 +1,8 @@
 // Token containers and key lookup against SoftHSM2 behind the test token module.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "token/p11_error.h"
 #include "token/token_fixture.h"
 
@@ -66,21 +68,22 @@ TEST_F(ContainersTest, TokenWithoutContainersHasNoneByIndexOrAsDefault) {
     EXPECT_EQ(containers.GetContainerByHandle(*slot, 12345, &info), TokenError::NteBadKeyset);
 }
 
-TEST_F(ContainersTest, EnumerationListsContainersInTokenOrderAndSkipsRepeatedLabels) {
+TEST_F(ContainersTest, EnumerationListsEachLabelOnce) {
     MakeContainerObject("Alpha");
     MakeContainerObject("Beta");
     MakeContainerObject("Alpha");
     Reinsert();
-    EXPECT_EQ(NameAt(0), "Alpha");
-    EXPECT_EQ(NameAt(1), "Beta");
+    // The token's own order decides which "Alpha" comes first; only that one is listed.
+    std::set<std::string> names = {NameAt(0), NameAt(1)};
+    EXPECT_EQ(names, (std::set<std::string> {"Alpha", "Beta"}));
     EXPECT_EQ(NameAt(2), "error 259");
-    ContainerInfo first;
-    ASSERT_EQ(containers.GetContainerByIndex(*slot, 0, &first), 0u);
+    ContainerInfo listed;
+    ASSERT_EQ(containers.GetContainerByIndex(*slot, NameAt(0) == "Alpha" ? 0 : 1, &listed), 0u);
     ContainerInfo info;
     ASSERT_EQ(containers.FindContainerByName(*slot, "Alpha", &info), 0u);
-    EXPECT_EQ(info.hContainer, first.hContainer);
+    EXPECT_EQ(info.hContainer, listed.hContainer);
     ASSERT_EQ(containers.FindContainerByName(*slot, "", &info), 0u);  // the default container: the first
-    EXPECT_EQ(info.Name(), "Alpha");
+    EXPECT_EQ(info.Name(), NameAt(0));
     EXPECT_EQ(containers.FindContainerByName(*slot, "alpha", &info), TokenError::NteBadKeyset);  // case counts
 }
 
@@ -88,7 +91,7 @@ TEST_F(ContainersTest, NameLookupDuringAnUnfinishedEnumerationSearchesTheTokenDi
     MakeContainerObject("Alpha");
     MakeContainerObject("Beta");
     Reinsert();
-    ASSERT_EQ(NameAt(1), "Beta");
+    ASSERT_EQ(NameAt(2), "error 259");
     ASSERT_TRUE(TokenWorld::WaitFor([&] { return slot->m_bThreadEnded.load() == 1; }));
     // As if an enumeration had just been asked to start and had listed nothing yet.
     containers.ClearContainers(*slot);

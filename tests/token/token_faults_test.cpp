@@ -9,6 +9,7 @@
 #include "support/test_platform.h"
 #include "token/p11_error.h"
 #include "token/token_access.h"
+#include "token/token_payload.h"
 #include "wire/byte_order.h"
 
 namespace corvane::test {
@@ -28,11 +29,7 @@ protected:
     }
     P11Slot& Slot0() { return tokens.Binding().SlotAt(0); }
     uint32_t Operation(uint16_t subOpcode, const std::vector<uint8_t>& data) {
-        std::vector<uint8_t> request(12 + data.size());
-        WriteU32(request.data(), 1);
-        WriteU16(request.data() + 4, subOpcode);
-        WriteU16(request.data() + 6, static_cast<uint16_t>(data.size()));
-        std::copy(data.begin(), data.end(), request.begin() + 12);
+        std::vector<uint8_t> request = BuildTokenOperation(1, subOpcode, data.data(), data.size());
         arena.Release();
         return tokens.Requests().HandleTokenOperation(request.data(), request.size(), arena, reply);
     }

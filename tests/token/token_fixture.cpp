@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "token/p11_names.h"
+#include "token/token_payload.h"
 #include "wire/byte_order.h"
 
 namespace corvane::test {
@@ -106,12 +107,7 @@ std::vector<uint8_t> Text(const std::string& text) {
 }
 
 std::vector<uint8_t> TokenOperation(uint32_t slotId, uint16_t subOpcode, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> out(12 + data.size());
-    WriteU32(out.data(), slotId);
-    WriteU16(out.data() + 4, subOpcode);
-    WriteU16(out.data() + 6, static_cast<uint16_t>(data.size()));
-    std::copy(data.begin(), data.end(), out.begin() + 12);
-    return out;
+    return BuildTokenOperation(slotId, subOpcode, data.data(), data.size());
 }
 
 }  // namespace corvane::test
