@@ -29,9 +29,9 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     m_pSessionRecords = std::make_unique<CSessionRecords>(*m_pEventLog, *m_pAuditLog, config);
     m_pSessionMonitor = std::make_unique<CSessionMonitor>(m_platform, config, *m_pDevices, *m_pSessionRecords);
     m_pSessionActions = std::make_unique<CSessionActions>(m_platform, *m_pSessionRecords);
+    WireTokens(app);
     WireCardReaders(app);
     WireDatagramChannel(config);
-    WireTokens(app);
 
     // Installation verbs.
     hooks.InstallService = [this] {
@@ -58,18 +58,24 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
 }
 
 namespace {
-// Until the token layer reads token serials, no card can be recognised: a card that leaves its
-// reader is never taken back, and its options act when their delay has passed.
-class CNoCardIdentities final : public ICardIdentitySource {
+// A card is known by the serial of the token in the slot named after its reader.
+class CTokenCardIdentities final : public ICardIdentitySource {
 public:
-    bool ReadTokenSerial(std::u16string_view, TokenSerial&) override { return false; }
+    explicit CTokenCardIdentities(CP11Binding& binding) : m_binding(binding) {}
+    bool ReadTokenSerial(std::u16string_view reader, TokenSerial& serial) override {
+        P11Slot* slot = m_binding.FindSlotByName(reader);
+        return slot != nullptr && m_binding.ReadTokenSerial(*slot, serial.data()) == 0;
+    }
+
+private:
+    CP11Binding& m_binding;
 };
 }  // namespace
 
 void CServiceObjects::WireCardReaders(CCorvaneApp& app) {
     m_pDeviceSessions = std::make_unique<CDeviceSessions>(m_pSessionMonitor->Table(), *m_pSessionActions);
     m_pWorkerHost = std::make_unique<DeviceWorkerHost>(DeviceWorkerHost {*m_platform.threads, *m_pDevices, app.ActiveWorkerCount});
-    m_pCardIdentities = std::make_unique<CNoCardIdentities>();
+    m_pCardIdentities = std::make_unique<CTokenCardIdentities>(m_pTokens->Binding());
     if (m_platform.smartCards == nullptr) return;
     m_pCardReaders = std::make_unique<CardReaderServices>(
         CardReaderServices {*m_platform.clock, *m_platform.smartCards, *m_pCardIdentities, *m_pDeviceSessions,

@@ -1,6 +1,7 @@
 #include "token/p11_binding.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -257,6 +258,15 @@ uint32_t CP11Binding::OnTokenRemoved(P11Slot& slot) {
     }
     slot.SetSlotMutexHandle(nullptr);
     slot.SetContainerMutexHandle(nullptr);
+    return 0;
+}
+
+uint32_t CP11Binding::ReadTokenSerial(P11Slot& slot, uint8_t serial[SlotEntry::kSerialSize]) {
+    if (!IsInitialised()) return TokenError::NteFail;
+    CK_TOKEN_INFO info {};
+    const CK_RV rv = Functions()->C_GetTokenInfo(slot.LibrarySlotId(), &info);
+    if (rv != CKR_OK) return MapP11Error(rv);
+    std::memcpy(serial, info.serialNumber, SlotEntry::kSerialSize);
     return 0;
 }
 

@@ -55,6 +55,9 @@ public:
     P11Slot* FindSlotByName(std::u16string_view name);
     P11Slot* FindSlotById(uint32_t slotId);
 
+    // The serial number of the token in the slot, read from the token now. 0 or an error.
+    uint32_t ReadTokenSerial(P11Slot& slot, uint8_t serial[SlotEntry::kSerialSize]);
+
     bool IsInitialised() const { return m_bInitialised.load() != 0; }
     bool EventThreadFinished() const { return m_bEventThreadFinished.load() != 0; }
     // The library's function list; null until the library has been loaded.

@@ -27,6 +27,11 @@ uint32_t CP11Containers::EnsureSession(P11Slot& slot) {
         if (F()->C_GetSessionInfo(slot.m_hSession, &info) == CKR_OK) return 0;
         F()->C_CloseSession(slot.m_hSession);
         slot.m_hSession = 0;
+        // The working session died with the token (pulled out and put back between two polls,
+        // or reset): object handles learnt before may now name other objects or none, so the
+        // list and its caches are dropped and the next lookup enumerates the token afresh.
+        StopEnumeration(slot);
+        ClearContainers(slot);
     }
     CK_SESSION_HANDLE handle = 0;
     const CK_RV rv = F()->C_OpenSession(slot.LibrarySlotId(), kSessionFlags, nullptr, nullptr, &handle);

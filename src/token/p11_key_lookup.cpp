@@ -66,6 +66,12 @@ uint32_t CP11Containers::MakeKeyId(P11Slot& slot, const ContainerInfo& container
     // The container object must still exist.
     CK_ATTRIBUTE probe = {CKA_VALUE, nullptr, static_cast<CK_ULONG>(0xFFFFFFFF)};
     const CK_RV rv = F()->C_GetAttributeValue(slot.m_hSession, container.hContainer, &probe, 1);
+    if (rv == CKR_OBJECT_HANDLE_INVALID) {
+        // The listed handle went stale (the token came back with new handles): the list is
+        // dropped so that the next lookup enumerates the token afresh.
+        StopEnumeration(slot);
+        ClearContainers(slot);
+    }
     if (rv != CKR_OK) return MapP11Error(rv);
     if (!IsKeySpec(keySpec)) return TokenError::NteBadData;
     const std::string_view name = container.Name();
