@@ -65,8 +65,9 @@ protected:
     }
 
     TestPlatform tp;
-    CServiceObjects objects {tp.Get()};
+    // The application (with the configuration and its mutexes) outlives the service objects.
     CCorvaneApp app {tp.Get(), ServiceHooks {}};
+    CServiceObjects objects {tp.Get()};
 };
 
 TEST_F(CardReaderServiceTest, ACardLogonWatchesTheCardAndItsRemovalLocksTheSession) {
