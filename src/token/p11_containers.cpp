@@ -178,7 +178,9 @@ uint32_t CP11Containers::WaitForEntry(P11Slot& slot, const std::function<P11Cont
                 return 0;
             }
             if (slot.m_bDone) return missing;
-            if (!slot.m_bRunning) return slot.m_dwLastResult;
+            // No enumeration runs or is done (a removal has stopped it, or it failed): its error,
+            // and never a success without a container to show for it.
+            if (!slot.m_bRunning) return slot.m_dwLastResult != 0 ? slot.m_dwLastResult.load() : missing;
         }
         m_binding.GetPlatform().clock->Sleep(kPollMilliseconds);
     }
