@@ -7,6 +7,7 @@
 
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "token/named_lock.h"
 #include "token/p11_error.h"
 #include "token/p11_names.h"
 
@@ -211,7 +212,7 @@ uint32_t CP11Binding::PollToken(P11Slot& slot, uint32_t* present) {
     if (!slot.SlotMutexHandle()) slot.SetSlotMutexHandle(OpenSlotMutex(slot));
     uint32_t now = 0;
     {
-        MutexGuard lock(OpenSlotMutex(slot));
+        CNamedLock lock(OpenSlotMutex(slot));
         CK_SLOT_INFO info {};
         const CK_RV rv = Functions()->C_GetSlotInfo(slot.LibrarySlotId(), &info);
         if (rv != CKR_OK) return MapP11Error(rv);
@@ -247,7 +248,7 @@ uint32_t CP11Binding::OnTokenInserted(P11Slot& slot) {
 uint32_t CP11Binding::OnTokenRemoved(P11Slot& slot) {
     if (!IsInitialised()) return TokenError::NteFail;
     {
-        MutexGuard lock(OpenSlotMutex(slot));
+        CNamedLock lock(OpenSlotMutex(slot));
         if (m_pWork) m_pWork->CloseSession(slot);
         const uint8_t zero[SlotEntry::kSerialSize] = {};
         slot.SetSerial(zero);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "token/named_lock.h"
 #include "token/p11_error.h"
 #include "token/p11_names.h"
 #include "token/p11_session.h"
@@ -50,7 +51,7 @@ void CP11Containers::CloseSession(P11Slot& slot) {
 
 uint32_t CP11Containers::StartEnumeration(P11Slot& slot) {
     {
-        MutexGuard lock(ContainerMutex(slot));
+        CNamedLock lock(ContainerMutex(slot));
         if (slot.m_bRunning || slot.m_bDone || slot.m_bStopRequested) return 0;
         // Marked running before the thread exists, so that a second caller arriving meanwhile
         // does not start a second enumeration.
@@ -59,7 +60,7 @@ uint32_t CP11Containers::StartEnumeration(P11Slot& slot) {
         slot.m_bThreadEnded = 0;
     }
     if (!m_binding.GetPlatform().threads->CreateThread([this, &slot] { EnumerationThread(slot); })) {
-        MutexGuard lock(ContainerMutex(slot));
+        CNamedLock lock(ContainerMutex(slot));
         slot.m_bRunning = 0;
         return TokenError::NotEnoughMemory;
     }
@@ -68,7 +69,7 @@ uint32_t CP11Containers::StartEnumeration(P11Slot& slot) {
 
 void CP11Containers::EnumerationThread(P11Slot& slot) {
     {
-        MutexGuard lock(ContainerMutex(slot));
+        CNamedLock lock(ContainerMutex(slot));
         if (slot.m_bDone || slot.m_bStopRequested) {
             slot.m_bRunning = 0;
             slot.m_bThreadEnded = 1;
@@ -78,7 +79,7 @@ void CP11Containers::EnumerationThread(P11Slot& slot) {
         slot.m_bDone = 0;
     }
     const uint32_t result = EnumerateContainers(slot);
-    MutexGuard lock(ContainerMutex(slot));
+    CNamedLock lock(ContainerMutex(slot));
     if (result != 0) {
         ClearContainersLocked(slot);
         slot.m_bDone = 0;
@@ -123,7 +124,7 @@ uint32_t CP11Containers::EnumerateContainers(P11Slot& slot) {
 
 void CP11Containers::StopEnumeration(P11Slot& slot) {
     {
-        MutexGuard lock(ContainerMutex(slot));
+        CNamedLock lock(ContainerMutex(slot));
         slot.m_bStopRequested = 1;
     }
     while (slot.m_bRunning) m_binding.GetPlatform().clock->Sleep(kPollMilliseconds);
@@ -137,12 +138,12 @@ void CP11Containers::ClearContainersLocked(P11Slot& slot) {
 }
 
 void CP11Containers::ClearContainers(P11Slot& slot) {
-    MutexGuard lock(ContainerMutex(slot));
+    CNamedLock lock(ContainerMutex(slot));
     ClearContainersLocked(slot);
 }
 
 uint32_t CP11Containers::AddContainer(P11Slot& slot, const ContainerInfo& info) {
-    MutexGuard lock(ContainerMutex(slot));
+    CNamedLock lock(ContainerMutex(slot));
     for (const P11Container& entry : slot.m_containers) {
         if (entry.info.Name() == info.Name()) return 0;
     }
@@ -157,7 +158,7 @@ uint32_t CP11Containers::AddContainer(P11Slot& slot, const ContainerInfo& info) 
 }
 
 void CP11Containers::RemoveContainer(P11Slot& slot, uint32_t handle) {
-    MutexGuard lock(ContainerMutex(slot));
+    CNamedLock lock(ContainerMutex(slot));
     auto& list = slot.m_containers;
     for (auto it = list.begin(); it != list.end(); ++it) {
         if (it->info.hContainer == handle) {
@@ -172,7 +173,7 @@ uint32_t CP11Containers::WaitForEntry(P11Slot& slot, const std::function<P11Cont
     if (StartEnumeration(slot) != 0) return TokenError::NteFail;
     for (;;) {
         {
-            MutexGuard lock(ContainerMutex(slot));
+            CNamedLock lock(ContainerMutex(slot));
             if (P11Container* entry = pick(slot)) {
                 if (info) *info = entry->info;
                 return 0;
@@ -209,7 +210,7 @@ uint32_t CP11Containers::FindContainerByName(P11Slot& slot, std::string_view nam
     if (StartEnumeration(slot) != 0) return TokenError::NteFail;
     if (name.empty()) return GetContainerByIndex(slot, 0, info);
     {
-        MutexGuard lock(ContainerMutex(slot));
+        CNamedLock lock(ContainerMutex(slot));
         for (const P11Container& entry : slot.m_containers) {
             if (entry.info.Name() == name) {
                 if (info) *info = entry.info;
@@ -250,7 +251,7 @@ uint32_t CP11Containers::SearchContainerOnToken(P11Slot& slot, std::string_view 
 bool CP11Containers::WithKeyInfo(P11Slot& slot, uint32_t container, uint32_t keySpec,
                                  const std::function<void(P11KeyInfo&)>& visit) {
     if (!IsKeySpec(keySpec)) return false;
-    MutexGuard lock(ContainerMutex(slot));
+    CNamedLock lock(ContainerMutex(slot));
     for (P11Container& entry : slot.m_containers) {
         if (entry.info.hContainer == container) {
             visit(entry.Key(keySpec));

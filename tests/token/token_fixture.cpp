@@ -26,7 +26,8 @@ TokenWorld::TokenWorld() : tokens(platform.Get()) {
     conf = platform.Root() + "/softhsm2.conf";
     std::ofstream(conf) << "directories.tokendir = " << tokenDir << "\nobjectstore.backend = file\nlog.level = ERROR\n";
     ::setenv("SOFTHSM2_CONF", conf.c_str(), 1);
-    m_module = ::dlopen(TestTokenModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept loaded for the life of the process, as a service keeps its library.
+    m_module = ::dlopen(TestTokenModulePath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (m_module) {
         if (auto reset = reinterpret_cast<void (*)()>(::dlsym(m_module, "CorvaneTestToken_Reset"))) reset();
     }
