@@ -46,9 +46,12 @@ if(NOT WIN32)
   pkg_check_modules(PCSC REQUIRED IMPORTED_TARGET libpcsclite)
 endif()
 
-# OpenSSL is a test oracle and a benchmark peer only; the service never links it.
+# OpenSSL: on POSIX the platform backend decodes certificates, builds chains and plays the
+# companion CSP with it (the service's own cipher, digest and RSA library stays its own); the
+# tests also use it as an oracle. libcurl downloads CRLs there. Windows uses CryptoAPI for both.
 if(NOT WIN32)
-  find_package(OpenSSL QUIET)
+  find_package(OpenSSL 3 REQUIRED)
+  find_package(CURL REQUIRED)
 endif()
 
 # SQLite with the AES-128 page cipher, for the audit database (fetched once, pinned by checksum).

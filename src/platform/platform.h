@@ -7,8 +7,11 @@
 #include <string>
 
 #include "platform/append_files.h"
+#include "platform/certificates.h"
 #include "platform/clock.h"
+#include "platform/csp_containers.h"
 #include "platform/diagnostic_log.h"
+#include "platform/folder_files.h"
 #include "platform/key_container.h"
 #include "platform/library_loader.h"
 #include "platform/named_mutex.h"
@@ -40,6 +43,10 @@ struct Platform {
     IKeyContainers* keyContainers = nullptr;
     ISmartCards* smartCards = nullptr;
     ILibraryLoader* libraries = nullptr;
+    ICertificates* certificates = nullptr;
+    ICrlRetriever* crlRetriever = nullptr;
+    ICspContainers* cspContainers = nullptr;
+    IFolderFiles* folderFiles = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

@@ -3,7 +3,11 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_append_files.h"
+#include "platform/posix/posix_certificates.h"
 #include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_crl_retriever.h"
+#include "platform/posix/posix_csp_stand_in.h"
+#include "platform/posix/posix_folder_files.h"
 #include "platform/posix/posix_key_containers.h"
 #include "platform/posix/posix_library_loader.h"
 #include "platform/posix/posix_mutexes.h"
@@ -30,6 +34,8 @@ public:
           m_serviceHost(root.ControlSocketPath()),
           m_system(root),
           m_serviceManager(root),
+          m_certificates(root.TrustDir(), root.NtAuthDir()),
+          m_cspStandIn(root.CspStoreDir()),
           m_sessions(posix::SimSessionDirectory(root), m_clock, posix::NotifyServiceBySocket(root.ControlSocketPath()),
                      &m_diagnostics) {
         m_platform.clock = &m_clock;
@@ -47,6 +53,10 @@ public:
         m_platform.keyContainers = &m_keyContainers;
         m_platform.smartCards = &m_smartCards;
         m_platform.libraries = &m_libraries;
+        m_platform.certificates = &m_certificates;
+        m_platform.crlRetriever = &m_crlRetriever;
+        m_platform.cspContainers = &m_cspStandIn;
+        m_platform.folderFiles = &m_folderFiles;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -73,6 +83,10 @@ private:
     posix::PosixKeyContainers m_keyContainers;
     posix::PosixSmartCards m_smartCards;
     posix::PosixLibraryLoader m_libraries;
+    posix::PosixCertificates m_certificates;
+    posix::PosixCrlRetriever m_crlRetriever;
+    posix::PosixCspStandIn m_cspStandIn;
+    posix::PosixFolderFiles m_folderFiles;
     Platform m_platform;
     posix::PosixSessions m_sessions;
 };

@@ -17,6 +17,10 @@ struct StateRoot {
     std::string ProgramDataDir() const { return Path("var/lib/corvane"); }
     std::string WindowsDir() const { return Path("var/lib/corvane"); }
     std::string SystemDir() const { return Path("var/log/corvane"); }
+    // Certificates: trusted roots, NT authentication CAs, and the CSP stand-in's key store.
+    std::string TrustDir() const { return Path("etc/corvane/trust"); }
+    std::string NtAuthDir() const { return Path("etc/corvane/ntauth"); }
+    std::string CspStoreDir() const { return Path("var/lib/corvane/csp"); }
     std::string RunDir() const { return Path("run/corvane"); }
     std::string ControlSocketPath() const { return RunDir() + "/control.sock"; }
     std::string LockDir() const { return RunDir() + "/locks"; }

@@ -1,0 +1,25 @@
+// Certificates with OpenSSL: the trusted roots are the certificates of trust/*.pem, the NT
+// authentication CAs those of ntauth/*.pem (which also serve as intermediates when a chain is
+// built). Both folders are read at every chain build, so an administrator's change applies at once.
+#pragma once
+
+#include <string>
+
+#include "platform/certificates.h"
+
+namespace corvane::posix {
+
+class PosixCertificates final : public ICertificates {
+public:
+    PosixCertificates(std::string trustDir, std::string ntAuthDir);
+
+    uint32_t DecodeCertificate(const uint8_t* der, size_t size, DecodedCertificate& out) override;
+    uint32_t BuildChain(const DecodedCertificate& cert, FileTime at, CertChainResult& out) override;
+    uint32_t GetCrlUrls(const DecodedCertificate& cert, std::vector<std::u16string>& urls) override;
+
+private:
+    std::string m_trustDir;
+    std::string m_ntAuthDir;
+};
+
+}  // namespace corvane::posix
