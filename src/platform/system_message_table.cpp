@@ -97,6 +97,10 @@ constexpr SystemMessage kSystemMessages[] = {
     {0x80090028, u"The buffer supplied to a function was too small.\r\n"},
     {0x80090029, u"The requested operation is not supported.\r\n"},
     {0x8009002A, u"No more data is available.\r\n"},
+    {0x80090349, u"The certificate is not valid for the requested usage.\r\n"},
+    {0x80090351, u"The smartcard certificate used for authentication has been revoked. Please contact your system administrator. There may be additional information in the event log.\r\n"},
+    {0x80090354, u"The smartcard certificate used for authentication was not trusted. Please contact your system administrator.\r\n"},
+    {0x80090355, u"The smartcard certificate used for authentication has expired. Please contact your system administrator.\r\n"},
     // Certificates and revocation.
     {0x80092004, u"Cannot find object or property.\r\n"},
     {0x80092010, u"The certificate is revoked.\r\n"},
@@ -107,6 +111,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {0x800B010A, u"A certificate chain could not be built to a trusted root authority.\r\n"},
     {0x800B010C, u"A certificate was explicitly revoked by its issuer.\r\n"},
     {0x800B0110, u"The certificate is not valid for the requested usage.\r\n"},
+    {0x800B0112, u"A certification chain processed correctly but one of the CA certificates is not trusted by the policy provider.\r\n"},
     // Smart cards.
     {0x80100001, u"An internal consistency check failed.\r\n"},
     {0x80100002, u"The action was cancelled by an SCardCancel request.\r\n"},

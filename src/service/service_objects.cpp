@@ -118,7 +118,25 @@ void CServiceObjects::WireDatagramChannel(Configuration& config) {
 
     m_pDatagramChannel = std::make_unique<CDatagramChannel>(m_platform, config, *m_pNetDevices, *m_pLogonReports);
     m_pDatagramChannel->Hooks().TestLogoff = [this] { return m_pSessionActions->TestLogoff(); };
-    // The remote logoff (0x3015) comes with the certificate checks.
+    // The remote logoff (0x3015) of a phone that proves it holds its certificate's key.
+    m_pCrlCache = std::make_unique<CCrlCache>(m_platform);
+    m_pKeyProof = std::make_unique<CDeviceKeyProof>(m_platform, *m_pCrlCache);
+    m_pRemoteLogoff = std::make_unique<CRemoteLogoff>(m_platform, config, *m_pKeyProof, m_texts);
+    m_pRemoteLogoff->Hooks().FindSessionOfUpn = [this](std::u16string_view upn, CUserLog& copy) {
+        CSessionTable& table = m_pSessionMonitor->Table();
+        MutexGuard lock(table.Mutex());
+        for (const auto& record : table.Records()) {
+            if (record->MatchesUpn(upn, m_pSessionMonitor->Identity())) {
+                copy = *record;
+                return true;
+            }
+        }
+        return false;
+    };
+    m_pDatagramChannel->Hooks().HandleRemoteLogoff = [this](const uint8_t* datagram, size_t size,
+                                                            const SockAddrIn& source) {
+        return m_pRemoteLogoff->HandleRemoteLogoff(datagram, size, source);
+    };
 }
 
 void CServiceObjects::WireTokens(CCorvaneApp& app) {

@@ -7,9 +7,12 @@
 
 #include "channel/datagram_channel.h"
 #include "channel/logon_report.h"
+#include "channel/remote_logoff.h"
 #include "wire/result_text.h"
 #include "config/host_key.h"
 #include "phone/net_device_table.h"
+#include "pki/crl_cache.h"
+#include "pki/device_key_proof.h"
 #include "platform/platform.h"
 #include "service/ccorvane_app.h"
 
@@ -48,6 +51,7 @@ public:
     CNetDeviceTable& NetDevices() { return *m_pNetDevices; }
     CLogonReports& LogonReports() { return *m_pLogonReports; }
     CDatagramChannel& DatagramChannel() { return *m_pDatagramChannel; }
+    CDeviceKeyProof& KeyProof() { return *m_pKeyProof; }
     HostKey& GetHostKey() { return m_hostKey; }
     CTokenAccess& Tokens() { return *m_pTokens; }
 
@@ -82,6 +86,10 @@ private:
     std::unique_ptr<CDatagramChannel> m_pDatagramChannel;
     // PKCS#11 tokens: the binding, containers, object operations and the CSP's token requests.
     std::unique_ptr<CTokenAccess> m_pTokens;
+    // Certificates: the CRL cache, the key proof, and the remote logoff of network phones.
+    std::unique_ptr<CCrlCache> m_pCrlCache;
+    std::unique_ptr<CDeviceKeyProof> m_pKeyProof;
+    std::unique_ptr<CRemoteLogoff> m_pRemoteLogoff;
 };
 
 }  // namespace corvane

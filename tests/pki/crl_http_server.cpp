@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace corvane::test {
@@ -37,6 +39,12 @@ void CrlHttpServer::Set(Mode mode, std::vector<uint8_t> body, int delayMs) {
     m_mode = mode;
     m_body = std::move(body);
     m_delayMs = delayMs;
+}
+
+void CrlHttpServer::ServeFile(std::string path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mode = Mode::Serve;
+    m_servePath = std::move(path);
 }
 
 std::string CrlHttpServer::Url(const std::string& path) const {
@@ -75,6 +83,10 @@ void CrlHttpServer::Answer(int client) {
         mode = m_mode;
         body = m_body;
         delayMs = m_delayMs;
+        if (!m_servePath.empty()) {
+            std::ifstream in(m_servePath, std::ios::binary);
+            body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
     }
     auto wait = [&](int ms) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -19,6 +19,8 @@ public:
     ~CrlHttpServer();
 
     void Set(Mode mode, std::vector<uint8_t> body = {}, int delayMs = 0);
+    // Serves the file's content as it is at each request (Serve mode).
+    void ServeFile(std::string path);
     std::string Url(const std::string& path = "/ca.crl") const;
     int Requests() const { return m_requests.load(); }
 
@@ -34,6 +36,7 @@ private:
     Mode m_mode = Mode::NotFound;
     std::vector<uint8_t> m_body;
     int m_delayMs = 0;
+    std::string m_servePath;
     std::thread m_thread;
 };
 

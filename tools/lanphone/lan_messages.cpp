@@ -5,6 +5,7 @@
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
 #include "channel/logon_report_codec.h"
+#include "channel/remote_logoff_codec.h"
 #include "wire/msg_header.h"
 
 namespace corvane::lan {
@@ -94,6 +95,36 @@ std::optional<SessionQueryReply> ParseSessionQueryReply(const std::vector<uint8_
     r.activeTime = static_cast<int64_t>(ReadU64(d.data() + kReplyActiveTime));
     r.lockedTime = static_cast<int64_t>(ReadU64(d.data() + kReplyLockedTime));
     r.principal = SlotText(d.data() + kReplyPrincipal, d.size() - kReplyPrincipal);
+    return r;
+}
+
+std::vector<uint8_t> BuildRemoteLogoff(uint32_t operation, const std::string& deviceId, const std::string& container) {
+    using namespace RemoteLogoffLayout;
+    std::vector<uint8_t> out(kContainer + container.size() + 1, 0);
+    MsgHeader {Contract::kRemoteLogoff, static_cast<uint16_t>(out.size() - MsgHeader::kSize), 0}.Encode(out.data());
+    WriteU32(out.data() + kOperation, operation);
+    PutSlot(out, kDeviceId, kDeviceIdSize, deviceId);
+    std::memcpy(out.data() + kContainer, container.data(), container.size());
+    return out;
+}
+
+std::optional<RemoteLogoffReply> ParseRemoteLogoffReply(const std::vector<uint8_t>& d) {
+    using namespace RemoteLogoffLayout;
+    const auto header = MsgHeader::Decode(d.data(), d.size());
+    if (!header || header->code != MsgHeader::ReplyCode(Contract::kRemoteLogoff) || !header->MatchesSize(d.size()) ||
+        d.size() <= kReplyContainer || d.back() != 0) {
+        return std::nullopt;
+    }
+    const size_t nameSize = ReadU16(d.data() + kReplyContainerSize);
+    if (nameSize == 0 || nameSize > d.size() - kReplyContainer - 1) return std::nullopt;
+    RemoteLogoffReply r;
+    r.status = header->status;
+    r.operation = ReadU32(d.data() + kReplyOperation);
+    r.deviceId = SlotText(d.data() + kReplyDeviceId, kDeviceIdSize);
+    r.hostGuid = SlotText(d.data() + kReplyHostGuid, kReplyHostGuidSize);
+    r.container = SlotText(d.data() + kReplyContainer, nameSize);
+    const size_t text = kReplyContainer + nameSize;
+    r.text = SlotText(d.data() + text, d.size() - text);
     return r;
 }
 

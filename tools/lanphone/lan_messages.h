@@ -39,6 +39,21 @@ std::vector<uint8_t> BuildLogonReport(const LogonReportFields& fields);
 // Session query (0x3014).
 std::vector<uint8_t> BuildSessionQuery(const std::string& deviceId, const std::string& principal);
 
+// Remote logoff (operation 1), lock (2) or disconnect (3) of the user's session (0x3015).
+std::vector<uint8_t> BuildRemoteLogoff(uint32_t operation, const std::string& deviceId, const std::string& container);
+
+struct RemoteLogoffReply {
+    uint32_t status = 0;
+    uint32_t operation = 0;
+    std::string deviceId;
+    std::string hostGuid;
+    std::string container;
+    std::string text;  // the result text of a failure, empty on success
+};
+
+// Reads a 0xB015 reply; nothing when it is not one or is malformed.
+std::optional<RemoteLogoffReply> ParseRemoteLogoffReply(const std::vector<uint8_t>& datagram);
+
 // Any message: header and payload as given.
 std::vector<uint8_t> BuildMessage(uint16_t code, const std::vector<uint8_t>& payload, uint32_t status = 0);
 

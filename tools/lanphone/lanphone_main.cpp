@@ -25,6 +25,8 @@ constexpr const char* kUsage =
     "  query ID UPN [--wait MS] [--expect N]            session query (0x3014), prints the replies\n"
     "  report ID USER DOMAIN [--type N] [--op N] [--result N] [--sub N] [--computer NAME]\n"
     "         [--name DEVICE-NAME] [--error TEXT] [--option N] [--delay N]   logon result report (0x3013)\n"
+    "  logoff|lock|disconnect ID CONTAINER [--wait MS]   remote logoff, lock or disconnect (0x3015) of the user\n"
+    "                                                   the certificate of the container names; prints the reply\n"
     "  send CODE [HEX-PAYLOAD]                          any code, e.g. one for the logon component\n"
     "  listen [--wait MS] [--expect N]                  prints what arrives on UDP 45452\n"
     "Defaults: --to 127.0.0.1 --port 45451 --wait 2000. Exit code 1 when fewer than --expect replies came.\n";
@@ -73,6 +75,10 @@ void PrintReply(const Received& r) {
                     reply->computerName.c_str(), FileTimeText(reply->logonTime).c_str(),
                     FileTimeText(reply->activeTime).c_str(), FileTimeText(reply->lockedTime).c_str(),
                     reply->principal.c_str());
+    } else if (auto logoff = ParseRemoteLogoffReply(r.data)) {
+        std::printf("logoff reply from %s: status=0x%08x operation=%u device=%s host=%s container=%s text=%s\n",
+                    from.c_str(), logoff->status, logoff->operation, logoff->deviceId.c_str(), logoff->hostGuid.c_str(),
+                    logoff->container.c_str(), logoff->text.c_str());
     } else {
         std::printf("datagram from %s: %s\n", from.c_str(), Hex(r.data.data(), r.data.size()).c_str());
     }
@@ -112,7 +118,8 @@ int Run(const Args& a) {
     };
 
     // Replies come to the phone's port 45452; verbs that wait for them listen there.
-    const bool listens = verb == "query" || verb == "listen";
+    const uint32_t operation = verb == "logoff" ? 1 : verb == "lock" ? 2 : verb == "disconnect" ? 3 : 0;
+    const bool listens = verb == "query" || verb == "listen" || operation != 0;
     LanSocket socket(sockets);
     if (int rc = socket.Open(SockAddrIn::kAny, listens ? Contract::DEVICE_REPLY_PORT : 0)) {
         std::fprintf(stderr, "corvane-lanphone: cannot open the UDP socket (error %d)\n", rc);
@@ -142,6 +149,8 @@ int Run(const Args& a) {
         f.logonOption = static_cast<int32_t>(a.Number("option", 0));
         f.logonParam = static_cast<int32_t>(a.Number("delay", 0));
         datagram = BuildLogonReport(f);
+    } else if (operation != 0) {
+        datagram = BuildRemoteLogoff(operation, arg(1), arg(2));
     } else if (verb == "send") {
         const auto code = ParseNumber(arg(1));
         const auto payload = ParseHex(a.positional.size() > 2 ? a.positional[2] : "");
@@ -165,6 +174,16 @@ int Run(const Args& a) {
         std::fflush(stdout);
     }
     if (!listens) return 0;
+    if (operation != 0) {
+        // One reply at most; the key proof may download a CRL first, which takes its time.
+        auto reply = socket.Receive(a.Number("wait", 25000));
+        if (!reply) {
+            std::printf("no reply\n");
+            return 1;
+        }
+        PrintReply(*reply);
+        return 0;
+    }
     const int received = Collect(socket, a.Number("wait", 2000));
     return received >= static_cast<int>(a.Number("expect", 0)) ? 0 : 1;
 }
