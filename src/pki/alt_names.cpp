@@ -1,5 +1,6 @@
 #include "pki/alt_names.h"
 
+#include "crypto/der_reader.h"
 #include "pki/der_reader.h"
 #include "platform/text.h"
 
@@ -62,18 +63,11 @@ bool DecodeAltNames(const uint8_t* der, size_t size, std::vector<AltNameEntry>& 
 }
 
 std::optional<std::u16string> DecodeUtf8StringValue(const uint8_t* der, size_t size) {
-    if (size < 2 || der[0] != DerTag::Utf8String) return std::nullopt;
-    size_t header = 2;
-    size_t length = der[1];
-    if (length & 0x80) {
-        const size_t count = length & 0x7F;
-        if (count == 0 || count > 4 || size < 2 + count) return std::nullopt;
-        length = 0;
-        for (size_t i = 0; i < count; ++i) length = (length << 8) | der[2 + i];
-        header += count;
-    }
-    if (length > size - header) return std::nullopt;
-    const std::string_view utf8(reinterpret_cast<const char*>(der + header), length);
+    CDerReader reader(der, der + size);
+    const uint8_t* value = nullptr;
+    size_t length = 0;
+    if (!reader.Element(DerTag::Utf8String, value, length)) return std::nullopt;
+    const std::string_view utf8(reinterpret_cast<const char*>(value), length);
     // A NUL would cut the name short wherever it is used as a C string, so that two certificates
     // could name the same user differently.
     if (utf8.find('\0') != std::string_view::npos) return std::nullopt;

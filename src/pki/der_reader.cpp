@@ -1,30 +1,22 @@
 #include "pki/der_reader.h"
 
+#include "crypto/der_reader.h"
+
 namespace corvane {
 
 bool DerReader::Next(DerItem& item) {
-    const size_t left = static_cast<size_t>(m_end - m_p);
-    if (left < 2) return false;
-    const uint8_t tag = m_p[0];
     // Multi-byte tags are not used by anything the service reads.
-    if ((tag & 0x1F) == 0x1F) return false;
-    size_t header = 2;
-    size_t length = m_p[1];
-    if (length & 0x80) {
-        const size_t count = length & 0x7F;
-        // 0x80 is the indefinite form, which DER does not allow.
-        if (count == 0 || count > 4 || left < 2 + count) return false;
-        length = 0;
-        for (size_t i = 0; i < count; ++i) length = (length << 8) | m_p[2 + i];
-        header += count;
-    }
-    if (length > left - header) return false;
-    item.tag = tag;
+    if (m_p >= m_end || (*m_p & 0x1F) == 0x1F) return false;
+    CDerReader reader(m_p, m_end);
+    const uint8_t* value = nullptr;
+    size_t length = 0;
+    if (!reader.Element(-1, value, length)) return false;
+    item.tag = *m_p;
     item.start = m_p;
-    item.data = m_p + header;
+    item.data = value;
     item.length = length;
-    item.total = header + length;
-    m_p += item.total;
+    item.total = static_cast<size_t>(value + length - m_p);
+    m_p = value + length;
     return true;
 }
 

@@ -1,6 +1,6 @@
-// A bounded reader of DER: one tag-length-value at a time, every length checked against the bytes
-// that remain before anything is read. Only single-byte tags and definite lengths of up to four
-// length bytes exist in what the service reads.
+// Walks the DER of certificates' extensions and of CRLs one element at a time, on the service's
+// one DER reader (its length rules): each element with where it starts and how long it is whole,
+// and the dotted text of object identifiers. Only single-byte tags exist in what is read here.
 #pragma once
 
 #include <cstddef>
