@@ -76,6 +76,11 @@ uint32_t CCrlCache::LoadCrlFolder(std::u16string_view folder) {
     if (listed == WinError::FileNotFound || listed == WinError::PathNotFound) return 0;
     if (listed != 0) return listed;
     CCrlStore* store = Store();
+    if (!store) {
+        // A folder loaded before the store was first opened: the store's own load comes first.
+        if (uint32_t rc = OpenCrlStore()) return rc;
+        store = Store();
+    }
     for (const FolderEntry& entry : entries) {
         // "x.crl.bak" and the like may come back from a listing by pattern; only ".crl" counts.
         if (entry.directory || !EndsWithNoCase(entry.name, kCrlSuffix)) continue;

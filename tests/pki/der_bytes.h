@@ -6,18 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "crypto/rsa_test_util.h"
+
 namespace corvane::test {
 
 inline std::vector<uint8_t> Tlv(uint8_t tag, const std::vector<uint8_t>& value, bool longForm = false) {
-    std::vector<uint8_t> out {tag};
-    const size_t n = value.size();
-    if (n < 0x80 && !longForm) {
-        out.push_back(static_cast<uint8_t>(n));
-    } else if (n < 0x100) {
-        out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-    } else {
-        out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-    }
+    if (!longForm || value.size() >= 0x80) return DerElement(tag, value);
+    std::vector<uint8_t> out {tag, 0x81, static_cast<uint8_t>(value.size())};
     out.insert(out.end(), value.begin(), value.end());
     return out;
 }

@@ -5,7 +5,10 @@
 
 #include "platform/platform.h"
 #include "platform/win32/win32_append_files.h"
+#include "platform/win32/win32_certificates.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_csp_containers.h"
+#include "platform/win32/win32_folder_files.h"
 #include "platform/win32/win32_key_containers.h"
 #include "platform/win32/win32_library_loader.h"
 #include "platform/win32/win32_mutexes.h"
@@ -40,6 +43,10 @@ public:
         m_platform.keyContainers = &m_keyContainers;
         m_platform.smartCards = &m_smartCards;
         m_platform.libraries = &m_libraries;
+        m_platform.certificates = &m_certificates;
+        m_platform.crlRetriever = &m_crlRetriever;
+        m_platform.cspContainers = &m_cspContainers;
+        m_platform.folderFiles = &m_folderFiles;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -60,6 +67,10 @@ private:
     win32::Win32KeyContainers m_keyContainers;
     win32::Win32SmartCards m_smartCards;
     win32::Win32LibraryLoader m_libraries;
+    win32::Win32Certificates m_certificates;
+    win32::Win32CrlRetriever m_crlRetriever;
+    win32::Win32CspContainers m_cspContainers;
+    win32::Win32FolderFiles m_folderFiles;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };
