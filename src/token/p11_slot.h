@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/csp_containers.h"
 #include "platform/named_mutex.h"
 #include "token/pkcs11.h"
 
@@ -26,9 +27,7 @@ struct ContainerInfo {
     bool SetName(std::string_view name);
 };
 
-// Key specs: the CryptoAPI kind of a key pair.
-constexpr uint32_t kAtKeyExchange = 1;
-constexpr uint32_t kAtSignature = 2;
+// Key specs: the CryptoAPI kind of a key pair (kAtKeyExchange, kAtSignature).
 inline bool IsKeySpec(uint32_t keySpec) { return keySpec == kAtKeyExchange || keySpec == kAtSignature; }
 
 // Cache of one key pair's objects. Handle fields: kHandleUnknown, kHandleAbsent or the handle.
