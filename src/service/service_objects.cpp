@@ -10,6 +10,7 @@
 #include "session/session_actions.h"
 #include "session/session_monitor.h"
 #include "session/session_records.h"
+#include "pki/certificate_upn.h"
 #include "token/token_access.h"
 
 namespace corvane {
@@ -151,6 +152,12 @@ void CServiceObjects::WireTokens(CCorvaneApp& app) {
         record.m_strReader = signIn.strReader;
         m_pSessionMonitor->CardSignInRecord().Record(record);
     };
+    // The principal name of a container's certificate, for the card sign-in record.
+    if (m_platform.certificates) {
+        m_pTokens->Containers().GetCertificateUpnText = [this](const uint8_t* der, size_t size) {
+            return GetCertificateUpnText(*m_platform.certificates, der, size);
+        };
+    }
     ServiceHooks& hooks = app.Hooks();
     hooks.InitP11 = [this] { return m_pTokens->Binding().InitP11(); };
     // Stop sequence: the library is finalised, which also ends the slot event thread.
