@@ -1,8 +1,11 @@
 #include "service/service_objects.h"
 
+#include <algorithm>
+
 #include "audit/audit_database.h"
 #include "audit/audit_log.h"
 #include "device/cdev_pcsc.h"
+#include "channel/status_notification.h"
 #include "device/device_map.h"
 #include "service/service_install.h"
 #include "session/event_log.h"
@@ -33,6 +36,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     WireTokens(app);
     WireCardReaders(app);
     WireDatagramChannel(config);
+    WireStreamChannel(app);
 
     // Installation verbs.
     hooks.InstallService = [this] {
@@ -41,7 +45,8 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.UninstallService = [this] { return UninstallService(m_platform); };
     // Configuration: the host key, right after the host GUID.
     hooks.LoadHostKey = [this, &config] { return LoadHostKey(m_platform, config, m_hostKey); };
-    // Workers started by RunService: LoadBleLibrary, StreamListenerThread, RadioMonitorThread (InitP11: WireTokens).
+    // Workers started by RunService: LoadBleLibrary, RadioMonitorThread (InitP11: WireTokens; the stream
+    // listener: WireStreamChannel).
     hooks.DatagramThread = [this](CCorvaneApp& a) {
         m_pDatagramChannel->ReceiveThread({a.m_bStop, a.m_bUdpStopped, a.m_sockUdp});
     };
@@ -50,7 +55,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.OnSessionChange = [this](uint32_t eventType, const WtsSessionNotification* notification) {
         m_pSessionMonitor->OnSessionChange(eventType, notification);
     };
-    // Stop sequence: SendStatusNotification, BleLibraryLoaded, StopBle (FinP11: WireTokens).
+    // Stop sequence: BleLibraryLoaded, StopBle (FinP11: WireTokens; SendStatusNotification: WireStreamChannel).
     hooks.RequestStopDevices = [this] { m_pDevices->ForEach([](CDevTovrel& device) { device.RequestStop(); }); };
     // ExitInstance.
     hooks.FreeNetworkDevices = [this] { m_pNetDevices->ClearNetDevices(); };
@@ -162,6 +167,38 @@ void CServiceObjects::WireTokens(CCorvaneApp& app) {
     hooks.InitP11 = [this] { return m_pTokens->Binding().InitP11(); };
     // Stop sequence: the library is finalised, which also ends the slot event thread.
     hooks.FinP11 = [this] { m_pTokens->Binding().FinP11(); };
+}
+
+void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {
+    ServiceHooks& hooks = app.Hooks();
+    Configuration& config = app.Config();
+    StreamHandlerHooks streamHooks;
+    streamHooks.PublishLogonState = [this] { m_pSessionMonitor->PublishLogonState(); };
+    streamHooks.ReadBleStatus = [&app](uint8_t* out) { std::copy(app.BleStatus.begin(), app.BleStatus.end(), out); };
+    m_pStreamRequests = std::make_unique<CStreamRequestHandler>(
+        config, m_pDatagramChannel->ForwardEnabled, *m_pLogonReports, *m_pNetDevices, m_pSessionMonitor->LogonState(),
+        [this](uint8_t* buffer, size_t size) { return m_platform.system->GenRandom(buffer, size); },
+        std::move(streamHooks));
+    // The device layer (SetDeviceRequests) and the token layer (SetTokenRequests) are handed to
+    // m_pStreamRequests here when they are part of the build.
+    m_pStreamListener = std::make_unique<CStreamListener>(m_platform, *m_pStreamRequests);
+    m_pLogonRelay = std::make_unique<CLogonRelay>(m_platform, config);
+
+    hooks.StreamListenerThread = [this](CCorvaneApp& a) {
+        // What the channel answers for in place of the layers that are not wired.
+        if (!m_pStreamRequests->HasDeviceRequests()) {
+            m_platform.diagnostics->Write("stream channel: no Bluetooth device layer; requests 0x4006-0x4008, "
+                                          "0x5101, 0x5111 and the phone list answer as without phones");
+        }
+        if (!m_pStreamRequests->HasTokenRequests()) {
+            m_platform.diagnostics->Write("stream channel: no token layer; requests 0x7001, 0x7002 and 0x7011 "
+                                          "answer as without a PKCS#11 library");
+        }
+        m_pStreamListener->ListenerThread({a.m_bStop, a.m_bTcpStopped, a.m_sockTcpListen, a.ActiveWorkerCount});
+    };
+    hooks.SendStatusNotification = [this, &config](const uint8_t* bleStatus, size_t size) {
+        SendStatusNotification(*m_platform.sockets, config.g_wLogonPortTcp.load(), bleStatus, size);
+    };
 }
 
 }  // namespace corvane

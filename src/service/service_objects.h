@@ -6,15 +6,18 @@
 #include <memory>
 
 #include "channel/datagram_channel.h"
+#include "channel/logon_relay.h"
 #include "channel/logon_report.h"
 #include "channel/remote_logoff.h"
-#include "wire/result_text.h"
+#include "channel/stream_listener.h"
+#include "channel/stream_request_handler.h"
 #include "config/host_key.h"
 #include "phone/net_device_table.h"
 #include "pki/crl_cache.h"
 #include "pki/device_key_proof.h"
 #include "platform/platform.h"
 #include "service/ccorvane_app.h"
+#include "wire/result_text.h"
 
 namespace corvane {
 
@@ -54,11 +57,15 @@ public:
     CDeviceKeyProof& KeyProof() { return *m_pKeyProof; }
     HostKey& GetHostKey() { return m_hostKey; }
     CTokenAccess& Tokens() { return *m_pTokens; }
+    CStreamRequestHandler& StreamRequests() { return *m_pStreamRequests; }
+    CStreamListener& StreamListener() { return *m_pStreamListener; }
+    CLogonRelay& LogonRelay() { return *m_pLogonRelay; }
 
 private:
     void WireDatagramChannel(Configuration& config);
     void WireCardReaders(CCorvaneApp& app);
     void WireTokens(CCorvaneApp& app);
+    void WireStreamChannel(CCorvaneApp& app);
 
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
@@ -86,10 +93,11 @@ private:
     std::unique_ptr<CDatagramChannel> m_pDatagramChannel;
     // PKCS#11 tokens: the binding, containers, object operations and the CSP's token requests.
     std::unique_ptr<CTokenAccess> m_pTokens;
-    // Certificates: the CRL cache, the key proof, and the remote logoff of network phones.
-    std::unique_ptr<CCrlCache> m_pCrlCache;
-    std::unique_ptr<CDeviceKeyProof> m_pKeyProof;
-    std::unique_ptr<CRemoteLogoff> m_pRemoteLogoff;
+#include "channel/remote_logoff.h"
+    // The loopback stream channel and the relay to the logon component.
+    std::unique_ptr<CStreamRequestHandler> m_pStreamRequests;
+    std::unique_ptr<CStreamListener> m_pStreamListener;
+    std::unique_ptr<CLogonRelay> m_pLogonRelay;
 };
 
 }  // namespace corvane
