@@ -17,6 +17,9 @@ int RunControl(const Args& args);  // ctl_service.cpp
 int RunReg(const Args& args);      // ctl_reg.cpp
 int RunSession(const Args& args);  // ctl_session.cpp
 int RunAudit(const Args& args);    // ctl_audit.cpp
+int RunStream(const Args& args);     // ctl_stream.cpp
+int RunBleStatus(const Args& args);  // ctl_stream.cpp
+int RunRelay(const Args& args);      // ctl_stream.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1.
 int Fail(const std::string& message);

@@ -27,6 +27,9 @@ const Verb kVerbs[] = {
     {"reg", RunReg, "reg add|query|delete KEY [/v NAME] [/t TYPE] [/d DATA]"},
     {"session", RunSession, "session logon USER DOMAIN [--rdp] | lock|unlock|connect|disconnect|logoff ID | idle ID MS | list | ..."},
     {"audit", RunAudit, "audit [--last N] [--csv]"},
+    {"stream", RunStream, "stream CODE [STATUS] [HEX] [--keyed] [--port PORT]"},
+    {"ble-status", RunBleStatus, "ble-status [--keyed] [--port PORT]"},
+    {"relay", RunRelay, "relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]"},
 };
 
 int Usage() {

@@ -1,0 +1,211 @@
+// The stream channel verbs: talk to the service's loopback stream channel as the logon component
+// and the CSP do, and drive the relay to the logon component.
+//   stream CODE [STATUS] [HEX] [--keyed] [--port PORT]   one request; prints the reply
+//   ble-status [--keyed] [--port PORT]                     the BleStatus record (0x4103)
+//   relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]
+//       relays a phone's request to the logon component on LogonPortTCP, as the service does
+//       for a phone, and prints the component's answer
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "channel/logon_relay.h"
+#include "channel/stream_client.h"
+#include "config/configuration.h"
+#include "ctl_commands.h"
+#include "ctl_numbers.h"
+#include "platform/guid_text.h"
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_sockets.h"
+#include "platform/posix/posix_system.h"
+#include "platform/posix/state_root.h"
+#include "platform/text.h"
+#include "relayed_logon.h"
+#include "wire/byte_order.h"
+#include "wire/companion_contract.h"
+
+namespace corvane::ctl {
+
+namespace {
+constexpr const char* kStreamUsage = "usage: corvane-ctl stream CODE [STATUS] [HEX] [--keyed] [--port PORT]";
+constexpr const char* kBleUsage = "usage: corvane-ctl ble-status [--keyed] [--port PORT]";
+constexpr const char* kRelayUsage =
+    "usage: corvane-ctl relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]";
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> ParseHex(const std::string& text) {
+    std::vector<uint8_t> out;
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == ':') continue;
+        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) return std::nullopt;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) return std::nullopt;
+    return out;
+}
+
+struct Connection {
+    bool keyed = false;
+    uint16_t port = Contract::COMMAND_PORT;
+};
+
+// Takes --keyed and --port out of the words; false for a malformed port.
+bool TakeConnectionOptions(Args& words, Connection& c) {
+    Args rest;
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i] == "--keyed") {
+            c.keyed = true;
+        } else if (words[i] == "--port" && i + 1 < words.size()) {
+            const auto n = ParseNumber(words[++i]);
+            if (!n || *n == 0 || *n > 0xFFFF) return false;
+            c.port = static_cast<uint16_t>(*n);
+        } else {
+            rest.push_back(words[i]);
+        }
+    }
+    words = rest;
+    return true;
+}
+
+// One request on a fresh connection (keyed first when asked).
+int Exchange(const Connection& c, uint16_t code, uint32_t status, const std::vector<uint8_t>& payload,
+             StreamMessage& reply) {
+    posix::PosixSockets sockets;
+    sockets.Startup();
+    posix::PosixSystem system(posix::StateRoot::FromEnvironment());
+    CStreamClient client(sockets);
+    if (int rc = client.Connect(c.port)) return Fail("cannot connect to 127.0.0.1:" + std::to_string(c.port) +
+                                                     " (error " + std::to_string(rc) + ")");
+    if (c.keyed) {
+        const int rc = client.KeyExchange([&](uint8_t* b, size_t n) { return system.GenRandom(b, n); });
+        if (rc != 0) return Fail("the key exchange failed (error " + std::to_string(static_cast<uint32_t>(rc)) + ")");
+    }
+    if (int rc = client.Request(code, status, payload.data(), payload.size(), reply)) {
+        return Fail("no reply (error " + std::to_string(static_cast<uint32_t>(rc)) + ")");
+    }
+    return 0;
+}
+
+void PrintReply(const StreamMessage& reply) {
+    std::printf("reply code=0x%04x length=%u status=0x%08x payload=%s\n", reply.header.code, reply.header.length,
+                reply.header.status, Hex(reply.payload).c_str());
+}
+}  // namespace
+
+int RunStream(const Args& args) {
+    Args words = args;
+    Connection c;
+    if (!TakeConnectionOptions(words, c) || words.empty() || words.size() > 3) return Fail(kStreamUsage);
+    const auto code = ParseNumber(words[0]);
+    const auto status = words.size() > 1 ? ParseNumber(words[1]) : std::optional<uint32_t>(0);
+    const auto payload = words.size() > 2 ? ParseHex(words[2]) : std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{});
+    if (!code || *code > 0xFFFF || !status || !payload || payload->size() > 0xFF00) return Fail(kStreamUsage);
+    StreamMessage reply;
+    if (int rc = Exchange(c, static_cast<uint16_t>(*code), *status, *payload, reply)) return rc;
+    PrintReply(reply);
+    return 0;
+}
+
+int RunBleStatus(const Args& args) {
+    Args words = args;
+    Connection c;
+    if (!TakeConnectionOptions(words, c) || !words.empty()) return Fail(kBleUsage);
+    StreamMessage reply;
+    if (int rc = Exchange(c, 0x4103, 0, {}, reply)) return rc;
+    if (reply.header.status != 0 || reply.payload.size() != Contract::kBleStatusSize) {
+        PrintReply(reply);
+        return Fail("the service did not return the BleStatus record");
+    }
+    const uint32_t flags = ReadU32(reply.payload.data());
+    // The binary GUID as Windows stores it: three little-endian fields, then eight bytes.
+    const uint8_t* g = reply.payload.data() + 12;
+    Guid guid;
+    guid.data1 = ReadU32(g);
+    guid.data2 = ReadU16(g + 4);
+    guid.data3 = ReadU16(g + 6);
+    std::copy(g + 8, g + 16, guid.data4);
+    std::printf("flags=0x%08x ble-service=%s host-guid=%s\n", flags, (flags & 2) ? "running" : "stopped",
+                Utf16ToUtf8(FormatGuid(guid)).c_str());
+    return 0;
+}
+
+int RunRelay(const Args& args) {
+    if (args.size() < 5) return Fail(kRelayUsage);
+    logon::RelayedLogon request;
+    if (args[1] == "logon") {
+        request.code = logon::kRelayedLogon;
+    } else if (args[1] == "unlock") {
+        request.code = logon::kRelayedUnlock;
+    } else if (args[1] == "relogon") {
+        request.code = logon::kRelayedRelogon;
+    } else {
+        return Fail(kRelayUsage);
+    }
+    request.user = args[2];
+    request.domain = args[3];
+    for (size_t i = 4; i < args.size(); ++i) {
+        if (i + 1 >= args.size()) return Fail(kRelayUsage);
+        const std::string& option = args[i];
+        const std::string& value = args[++i];
+        if (option == "--name") {
+            request.deviceName = value;
+            continue;
+        }
+        const auto n = ParseNumber(value);
+        if (!n) return Fail(kRelayUsage);
+        if (option == "--option") {
+            request.logonOption = static_cast<int32_t>(*n);
+        } else if (option == "--delay") {
+            request.delay = static_cast<int32_t>(*n);
+        } else {
+            return Fail(kRelayUsage);
+        }
+    }
+
+    const auto root = posix::StateRoot::FromEnvironment();
+    posix::PosixRegistry registry(root.RegistryDir());
+    posix::PosixSockets sockets;
+    posix::PosixClock clock;
+    sockets.Startup();
+    Platform platform;
+    platform.registry = &registry;
+    platform.sockets = &sockets;
+    platform.clock = &clock;
+    Configuration config;
+    LoadLogonPorts(platform, config);
+
+    const std::vector<uint8_t> message = logon::BuildRelayedLogon(request);
+    CLogonRelay relay(platform, config);
+    ReplyArena arena;
+    uint8_t* reply = nullptr;
+    size_t size = 0;
+    const uint32_t rc = relay.RelayLogonRequest(Utf8ToUtf16(args[0]), message.data(), message.size(), arena, reply, size);
+    std::printf("relay result=0x%08x", rc);
+    if (rc == 0) {
+        const MsgHeader header = *MsgHeader::Decode(reply, size);
+        std::printf(" reply code=0x%04x length=%u status=0x%08x", header.code, header.length, header.status);
+    }
+    std::printf("\n");
+    return rc == 0 ? 0 : 1;
+}
+
+}  // namespace corvane::ctl
