@@ -149,7 +149,7 @@ int RunBleStatus(const Args& args) {
 }
 
 int RunRelay(const Args& args) {
-    if (args.size() < 5) return Fail(kRelayUsage);
+    if (args.size() < 4) return Fail(kRelayUsage);
     logon::RelayedLogon request;
     if (args[1] == "logon") {
         request.code = logon::kRelayedLogon;
