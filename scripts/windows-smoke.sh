@@ -87,6 +87,8 @@ expect_out 'HostGUID +REG_SZ +\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-
 echo "running, HostGUID stored"
 # shellcheck source=scripts/windows-smoke-lan.sh
 source "$(dirname "$0")/windows-smoke-lan.sh"
+# shellcheck source=scripts/windows-smoke-stream.sh
+source "$(dirname "$0")/windows-smoke-stream.sh"
 
 run net stop Corvane
 expect_rc 0 "net stop Corvane"

@@ -3,6 +3,7 @@
 // repetition runs on the fake clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -32,9 +33,10 @@ public:
         platform.threads.CreateThread([this] { Serve(); });
     }
     ~ScriptedLogonComponent() {
-        m_platform.sockets.ShutdownSocket(m_listen, SocketShutdown::Both);
-        while (m_platform.sockets.Cleanup() == 0) {
-        }
+        // A last connection wakes the accept; the loop then sees that it is stopping.
+        m_bStopping = true;
+        SocketHandle wake = kInvalidSocket;
+        if (ConnectLoopback(m_platform.sockets, wake, port) == 0) CloseSocket(m_platform.sockets, wake);
         m_platform.threads.JoinAll();
         CloseSocket(m_platform.sockets, m_listen);
     }
@@ -51,6 +53,10 @@ private:
         for (int index = 0;; ++index) {
             SocketHandle s = kInvalidSocket;
             if (sockets.Accept(m_listen, s, nullptr) != 0) return;
+            if (m_bStopping) {
+                CloseSocket(sockets, s);
+                return;
+            }
             ReplyArena arena;
             uint8_t* message = nullptr;
             size_t size = 0;
@@ -73,6 +79,7 @@ private:
     TestPlatform& m_platform;
     std::function<uint32_t(int)> m_status;
     SocketHandle m_listen = kInvalidSocket;
+    std::atomic<bool> m_bStopping {false};
     std::mutex m_mutex;
     std::vector<std::vector<uint8_t>> m_received;
 };

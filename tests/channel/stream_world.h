@@ -131,6 +131,11 @@ public:
         if (stopped) return;
         stopped = true;
         m_bStop = 1;
+        // One more connection wakes the accept, whatever the Windows Sockets clean-up does to it
+        // on this platform; the listener then sees the stop flag.
+        CStreamClient wake(platform.sockets);
+        wake.Connect(Port());
+        wake.Close();
         while (platform.sockets.Cleanup() == 0) {
         }
         platform.threads.JoinAll();

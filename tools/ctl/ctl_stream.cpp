@@ -23,6 +23,7 @@
 #include "platform/posix/posix_system.h"
 #include "platform/posix/state_root.h"
 #include "platform/text.h"
+#include "lan_socket.h"
 #include "relayed_logon.h"
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
@@ -34,34 +35,6 @@ constexpr const char* kStreamUsage = "usage: corvane-ctl stream CODE [STATUS] [H
 constexpr const char* kBleUsage = "usage: corvane-ctl ble-status [--keyed] [--port PORT]";
 constexpr const char* kRelayUsage =
     "usage: corvane-ctl relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]";
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
-    }
-    return out;
-}
-
-std::optional<std::vector<uint8_t>> ParseHex(const std::string& text) {
-    std::vector<uint8_t> out;
-    int high = -1;
-    for (char c : text) {
-        if (c == ' ' || c == ':') continue;
-        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (v < 0) return std::nullopt;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    if (high >= 0) return std::nullopt;
-    return out;
-}
 
 struct Connection {
     bool keyed = false;
@@ -107,7 +80,7 @@ int Exchange(const Connection& c, uint16_t code, uint32_t status, const std::vec
 
 void PrintReply(const StreamMessage& reply) {
     std::printf("reply code=0x%04x length=%u status=0x%08x payload=%s\n", reply.header.code, reply.header.length,
-                reply.header.status, Hex(reply.payload).c_str());
+                reply.header.status, lan::Hex(reply.payload.data(), reply.payload.size()).c_str());
 }
 }  // namespace
 
@@ -117,7 +90,7 @@ int RunStream(const Args& args) {
     if (!TakeConnectionOptions(words, c) || words.empty() || words.size() > 3) return Fail(kStreamUsage);
     const auto code = ParseNumber(words[0]);
     const auto status = words.size() > 1 ? ParseNumber(words[1]) : std::optional<uint32_t>(0);
-    const auto payload = words.size() > 2 ? ParseHex(words[2]) : std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{});
+    const auto payload = words.size() > 2 ? lan::ParseHex(words[2]) : std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{});
     if (!code || *code > 0xFFFF || !status || !payload || payload->size() > 0xFF00) return Fail(kStreamUsage);
     StreamMessage reply;
     if (int rc = Exchange(c, static_cast<uint16_t>(*code), *status, *payload, reply)) return rc;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "wire/byte_order.h"
+#include "wire/companion_contract.h"
 #include "wire/msg_header.h"
 
 namespace corvane::logon {
@@ -63,14 +64,14 @@ std::optional<RelayedLogon> ParseRelayedLogon(const uint8_t* message, size_t siz
 
 std::optional<RelayEnvelope> ParseRelayEnvelope(const uint8_t* message, size_t size) {
     const auto header = MsgHeader::Decode(message, size);
-    if (!header || !header->MatchesSize(size) || header->code != kRelayEnvelope ||
-        header->length < kEnvelopeIdSize + MsgHeader::kSize) {
+    if (!header || !header->MatchesSize(size) || header->code != Contract::kRelayEnvelope ||
+        header->length < kRelayDeviceIdSize + MsgHeader::kSize) {
         return std::nullopt;
     }
     const uint8_t* slot = message + MsgHeader::kSize;
     RelayEnvelope out;
-    out.deviceId.assign(reinterpret_cast<const char*>(slot), strnlen(reinterpret_cast<const char*>(slot), kEnvelopeIdSize));
-    out.request.assign(slot + kEnvelopeIdSize, message + size);
+    out.deviceId.assign(reinterpret_cast<const char*>(slot), strnlen(reinterpret_cast<const char*>(slot), kRelayDeviceIdSize));
+    out.request.assign(slot + kRelayDeviceIdSize, message + size);
     return out;
 }
 

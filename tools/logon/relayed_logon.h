@@ -18,13 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "channel/logon_relay.h"
+
 namespace corvane::logon {
 
-inline constexpr uint16_t kRelayedLogon = 0x3021;
-inline constexpr uint16_t kRelayedUnlock = 0x3022;
-inline constexpr uint16_t kRelayedRelogon = 0x3023;
-inline constexpr uint16_t kRelayEnvelope = 0x5102;
-inline constexpr size_t kEnvelopeIdSize = 40;
+// The request codes and the envelope's id slot are the relay's own (channel/logon_relay.h).
+inline constexpr uint16_t kRelayedLogon = kRelayLogon;
+inline constexpr uint16_t kRelayedUnlock = kRelayUnlock;
+inline constexpr uint16_t kRelayedRelogon = kRelayRelogon;
 
 struct RelayedLogon {
     uint16_t code = kRelayedLogon;
