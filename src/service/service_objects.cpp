@@ -4,8 +4,8 @@
 
 #include "audit/audit_database.h"
 #include "audit/audit_log.h"
-#include "device/cdev_pcsc.h"
 #include "channel/status_notification.h"
+#include "device/cdev_pcsc.h"
 #include "device/device_map.h"
 #include "service/service_install.h"
 #include "session/event_log.h"
