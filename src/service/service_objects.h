@@ -93,7 +93,10 @@ private:
     std::unique_ptr<CDatagramChannel> m_pDatagramChannel;
     // PKCS#11 tokens: the binding, containers, object operations and the CSP's token requests.
     std::unique_ptr<CTokenAccess> m_pTokens;
-#include "channel/remote_logoff.h"
+    // Certificates: the CRL cache, the key proof, and the remote logoff of network phones.
+    std::unique_ptr<CCrlCache> m_pCrlCache;
+    std::unique_ptr<CDeviceKeyProof> m_pKeyProof;
+    std::unique_ptr<CRemoteLogoff> m_pRemoteLogoff;
     // The loopback stream channel and the relay to the logon component.
     std::unique_ptr<CStreamRequestHandler> m_pStreamRequests;
     std::unique_ptr<CStreamListener> m_pStreamListener;
