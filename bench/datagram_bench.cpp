@@ -98,7 +98,8 @@ struct ChannelBench {
     CNetDeviceTable table {clock, config.m_hDevNetMutex};
     DeviceMap devices {config};
     CLogonReports reports {platform, config, table, devices};
-    CDatagramChannel channel {platform, config, table, reports};
+    CSessionQueries queries {platform, config};
+    CDatagramChannel channel {platform, config, table, reports, queries};
     SocketHandle receiver = kInvalidSocket;
     SocketHandle sender = kInvalidSocket;
     SockAddrIn local;
@@ -151,7 +152,8 @@ struct CrowdBench {
     CNetDeviceTable table {clock, config.m_hDevNetMutex};
     DeviceMap devices {config};
     CLogonReports reports {platform, config, table, devices};
-    CDatagramChannel channel {platform, config, table, reports};
+    CSessionQueries queries {platform, config};
+    CDatagramChannel channel {platform, config, table, reports, queries};
     std::vector<std::vector<uint8_t>> datagrams;
 };
 

@@ -57,7 +57,7 @@ struct World {
         hooks.CreateCardReaderDevice = [](std::u16string_view, std::u16string_view) -> CDevTovrel* { return nullptr; };
         session.m_nState = 5;
         session.m_ftLogon = 1;
-        hooks.ForEachSessionOfUpn = [this](std::u16string_view, const std::function<void(const CUserLog&)>& visit) {
+        queries.Hooks().ForEachSessionOfUpn = [this](std::u16string_view, const std::function<void(const CUserLog&)>& visit) {
             visit(session);
         };
         channel.Hooks().TestLogoff = [] { return 0x20000013u; };
@@ -71,7 +71,8 @@ struct World {
     DeviceMap devices {config};
     CUserLog session;
     CLogonReports reports {platform, config, table, devices};
-    CDatagramChannel channel {platform, config, table, reports};
+    CSessionQueries queries {platform, config};
+    CDatagramChannel channel {platform, config, table, reports, queries};
 };
 
 }  // namespace

@@ -13,8 +13,13 @@ constexpr uint32_t kBindRetryStepMs = 100;
 }  // namespace
 
 CDatagramChannel::CDatagramChannel(Platform& platform, Configuration& config, CNetDeviceTable& netDevices,
-                                   CLogonReports& reports, DatagramHooks hooks)
-    : m_platform(platform), m_config(config), m_netDevices(netDevices), m_reports(reports), m_hooks(std::move(hooks)) {}
+                                   CLogonReports& reports, CSessionQueries& queries, DatagramHooks hooks)
+    : m_platform(platform),
+      m_config(config),
+      m_netDevices(netDevices),
+      m_reports(reports),
+      m_queries(queries),
+      m_hooks(std::move(hooks)) {}
 
 int64_t CDatagramChannel::NowSeconds() { return FileTimeToUnixSeconds(m_platform.clock->GetSystemTimeAsFileTime()); }
 

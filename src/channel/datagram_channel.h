@@ -11,6 +11,7 @@
 
 #include "wire/companion_contract.h"
 #include "channel/logon_report.h"
+#include "channel/session_query.h"
 #include "config/configuration.h"
 #include "phone/net_device_table.h"
 #include "platform/platform.h"
@@ -40,7 +41,7 @@ struct DatagramThreadState {
 class CDatagramChannel {
 public:
     CDatagramChannel(Platform& platform, Configuration& config, CNetDeviceTable& netDevices, CLogonReports& reports,
-                     DatagramHooks hooks = {});
+                     CSessionQueries& queries, DatagramHooks hooks = {});
     CDatagramChannel(const CDatagramChannel&) = delete;
     CDatagramChannel& operator=(const CDatagramChannel&) = delete;
 
@@ -68,6 +69,7 @@ private:
     Configuration& m_config;
     CNetDeviceTable& m_netDevices;
     CLogonReports& m_reports;
+    CSessionQueries& m_queries;
     DatagramHooks m_hooks;
 };
 

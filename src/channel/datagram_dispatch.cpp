@@ -39,7 +39,7 @@ int32_t CDatagramChannel::DispatchDatagram(const uint8_t* datagram, size_t size,
             if (!IsLoopback(source)) return Result::DatagramMalformed;
             return m_reports.HandleLogonResultReport(datagram, size);
         case kSessionQuery:
-            return m_reports.HandleSessionQuery(datagram, size, source);
+            return m_queries.HandleSessionQuery(datagram, size, source);
         case kRemoteLogoff:
             return m_hooks.HandleRemoteLogoff ? m_hooks.HandleRemoteLogoff(datagram, size, source)
                                               : Result::DatagramMalformed;

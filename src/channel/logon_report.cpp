@@ -2,7 +2,6 @@
 
 #include "wire/companion_contract.h"
 #include "wire/result_codes.h"
-#include "channel/socket_helpers.h"
 #include "platform/text.h"
 
 namespace corvane {
@@ -66,29 +65,9 @@ void CLogonReports::AttachLogon(const LogonResultReport& r) {
     // A card logon through a reader the service does not watch yet brings its device to life.
     if (r.devType != DeviceKind::CardReader || !m_hooks.CreateCardReaderDevice) return;
     if (CDevTovrel* created = m_hooks.CreateCardReaderDevice(r.devName, r.devGuid)) {
-        // The worker starts only once the device is in the map, so it cannot end before it is there.
-        m_devices.Add(created);
-        created->AddLogonOption(r.userName, r.logonServer, r.logonOption, r.logonParam);
-        created->StartWorker();
+        // The card's confirmation on the control thread may create the same device at the same time.
+        AddLogonOptionToCreated(m_devices, created, r.userName, r.logonServer, r.logonOption, r.logonParam);
     }
-}
-
-int32_t CLogonReports::HandleSessionQuery(const uint8_t* datagram, size_t size, const SockAddrIn& source) {
-    SessionQuery query;
-    if (!DecodeSessionQuery(datagram, size, query)) return Result::DatagramMalformed;
-    const std::u16string address = FormatIPv4(source.address);
-
-    MutexGuard paired(m_config.m_hPairedMutex);
-    for (const std::u16string& device : m_config.g_pairedDevices) {
-        if (!EqualsNoCase(device, query.deviceId) || !m_hooks.ForEachSessionOfUpn) continue;
-        m_hooks.ForEachSessionOfUpn(query.principal, [&](const CUserLog& session) {
-            ReplyArena arena;
-            size_t replySize = 0;
-            const uint8_t* reply = session.EncodeStatus(query.deviceIdSlot, query.principalUtf8, m_config, arena, replySize);
-            if (reply) SendDatagram(*m_platform.sockets, reply, replySize, address, Contract::DEVICE_REPLY_PORT);
-        });
-    }
-    return 0;
 }
 
 }  // namespace corvane

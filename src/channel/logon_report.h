@@ -1,7 +1,6 @@
 // What the service does with the logon component's logon result reports (0x3013, from the
-// datagram channel and, later, the stream channel) and with a network phone's session query
-// (0x3014): audit row, event line and the logon option of the device for a report; one reply
-// datagram per matching session, to the phone's port 45452, for a query.
+// datagram channel and, later, the stream channel): audit row, event line and the logon option
+// of the device. A network phone's session query has its own handler (session_query.h).
 #pragma once
 
 #include <cstddef>
@@ -15,7 +14,6 @@
 #include "device/device_map.h"
 #include "phone/net_device_table.h"
 #include "platform/platform.h"
-#include "session/cuser_log.h"
 
 namespace corvane {
 
@@ -24,7 +22,7 @@ inline constexpr uint32_t kTextLogon = 0x0B;
 inline constexpr uint32_t kTextUnlock = 0x0C;
 inline constexpr uint32_t kTextRelogon = 0x0D;
 
-// The reports' reach into the records, the session monitor and the card readers. An empty hook is a part that is
+// The reports' reach into the records and the card readers. An empty hook is a part that is
 // not in this build: its step is skipped.
 struct LogonReportHooks {
     // The audit row of a logon result (event 100 + operation).
@@ -36,10 +34,6 @@ struct LogonReportHooks {
     // Constructs the reader device of a smart card (reader name, device id), its worker not yet
     // started; null when it cannot.
     std::function<CDevTovrel*(std::u16string_view reader, std::u16string_view deviceId)> CreateCardReaderDevice;
-    // Under the session table mutex: every session record whose MatchesUpn accepts the principal
-    // name.
-    std::function<void(std::u16string_view upn, const std::function<void(const CUserLog&)>& visit)>
-        ForEachSessionOfUpn;
 };
 
 class CLogonReports {
@@ -51,8 +45,6 @@ public:
 
     // 0 when handled; -1 when the report fails its size checks (then nothing is recorded).
     int32_t HandleLogonResultReport(const uint8_t* message, size_t size);
-    // 0 when handled (whether or not any reply went out); -3509 when the query is malformed.
-    int32_t HandleSessionQuery(const uint8_t* datagram, size_t size, const SockAddrIn& source);
 
     // The event line of a report: "Zentik:computer|domain\user|operation|device:id|0xresult:0xsub|text".
     std::u16string FormatReportLine(const LogonResultReport& report);

@@ -16,6 +16,22 @@ bool DeviceMap::Add(CDevTovrel* device) {
     return inserted;
 }
 
+CDevTovrel* DeviceMap::FindOrAdd(CDevTovrel* created, bool& added) {
+    added = false;
+    if (created == nullptr) return nullptr;
+    CDevTovrel* stored = nullptr;
+    {
+        MutexGuard lock(Mutex());
+        auto [it, inserted] = m_map.emplace(created->GetId(), created);
+        stored = it->second;
+        if (inserted) stored->AddRef();  // the map's reference
+        stored->AddRef();                // the caller's
+        added = inserted;
+    }
+    if (!added) Release(created);  // the loser's device: its worker never ran
+    return stored;
+}
+
 CDevTovrel* DeviceMap::Find(std::u16string_view id) {
     MutexGuard lock(Mutex());
     auto it = m_map.find(std::u16string(id));
@@ -24,9 +40,19 @@ CDevTovrel* DeviceMap::Find(std::u16string_view id) {
     return it->second;
 }
 
-bool DeviceMap::Remove(std::u16string_view id) {
+bool DeviceMap::Remove(const CDevTovrel& device) {
     MutexGuard lock(Mutex());
-    return m_map.erase(std::u16string(id)) != 0;
+    auto it = m_map.find(device.GetId());
+    if (it == m_map.end() || it->second != &device) return false;
+    m_map.erase(it);
+    return true;
+}
+
+void DeviceMap::EndWorker(CDevTovrel* device) {
+    if (device == nullptr) return;
+    MutexGuard lock(Mutex());
+    if (Remove(*device)) Release(device);
+    Release(device);
 }
 
 void DeviceMap::Release(CDevTovrel* device) {
@@ -76,6 +102,16 @@ void DeviceMap::Clear() {
         taken.swap(m_map);
     }
     for (auto& [id, device] : taken) Release(device);
+}
+
+void AddLogonOptionToCreated(DeviceMap& map, CDevTovrel* created, std::u16string_view user,
+                             std::u16string_view domain, int32_t option, int32_t delay) {
+    bool added = false;
+    CDevTovrel* device = map.FindOrAdd(created, added);
+    if (device == nullptr) return;
+    device->AddLogonOption(user, domain, option, delay);
+    if (added) device->StartWorker();
+    DeviceMap::Release(device);
 }
 
 }  // namespace corvane

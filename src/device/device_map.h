@@ -25,15 +25,26 @@ public:
     DeviceMap(const DeviceMap&) = delete;
     DeviceMap& operator=(const DeviceMap&) = delete;
 
-    // Takes a reference for the map and stores the device under its id. Called only after Find
-    // for that id returned nothing; a device already stored under the id is left in place and
-    // the new one is not stored (false).
+    // Takes a reference for the map and stores the device under its id. A device already stored
+    // under the id is left in place and the new one is not stored (false). Creators that race
+    // for one id use FindOrAdd instead.
     bool Add(CDevTovrel* device);
+    // Find-or-add in one step under the map mutex, for a creator that has just constructed a
+    // device (its worker not yet started) because Find came back empty. When the id is still
+    // free, `created` is stored (the map takes its reference) and returned with `added` true:
+    // the caller then starts its worker. When another creator came first, `created` is released
+    // (its worker never ran, so it is destroyed) and the stored device is returned with `added`
+    // false. Either way the caller holds a reference of its own, given back with Release.
+    CDevTovrel* FindOrAdd(CDevTovrel* created, bool& added);
     // The device with that id, with a reference taken for the caller, or null.
     CDevTovrel* Find(std::u16string_view id);
-    // Takes the entry out without touching the device's references. True when there was one:
-    // only then does the map's reference pass to the caller (the device's worker at its end).
-    bool Remove(std::u16string_view id);
+    // Takes out the entry of this very device, without touching its references. True when the
+    // map held it: only then does the map's reference pass to the caller. An entry under the
+    // same id that holds another device is left alone.
+    bool Remove(const CDevTovrel& device);
+    // The end of a device's worker, under the map mutex: takes the device out of the map, drops
+    // the map's reference (when the map held it) and then the worker's own. Either may destroy it.
+    void EndWorker(CDevTovrel* device);
     // Gives one reference back; the last one destroys the device.
     static void Release(CDevTovrel* device);
 
@@ -57,5 +68,12 @@ private:
     Configuration& m_config;
     std::unordered_map<std::u16string, CDevTovrel*> m_map;
 };
+
+// A logon through a device the service did not watch yet: enters `created` into the map (or,
+// when another creator came first, uses the device that creator entered), gives the device the
+// logon option of (user, domain) and starts the worker of a device it entered. The worker starts
+// only once the device is in the map, so it can never end before it is there.
+void AddLogonOptionToCreated(DeviceMap& map, CDevTovrel* created, std::u16string_view user,
+                             std::u16string_view domain, int32_t option, int32_t delay);
 
 }  // namespace corvane

@@ -110,19 +110,23 @@ void CServiceObjects::WireDatagramChannel(Configuration& config) {
     };
     reports.WriteEventLine = [this](std::u16string_view line) { m_pEventLog->WriteEventLine(line); };
     reports.GetText = [this](uint32_t id) { return m_texts.GetText(id, u""); };
-    reports.ForEachSessionOfUpn = [this](std::u16string_view upn, const std::function<void(const CUserLog&)>& visit) {
+    reports.CreateCardReaderDevice = [this](std::u16string_view reader, std::u16string_view deviceId) -> CDevTovrel* {
+        return m_pSessionMonitor->CreateCardReaderDevice ? m_pSessionMonitor->CreateCardReaderDevice(reader, deviceId)
+                                                         : nullptr;
+    };
+
+    m_pSessionQueries = std::make_unique<CSessionQueries>(m_platform, config);
+    m_pSessionQueries->Hooks().ForEachSessionOfUpn = [this](std::u16string_view upn,
+                                                            const std::function<void(const CUserLog&)>& visit) {
         CSessionTable& table = m_pSessionMonitor->Table();
         MutexGuard lock(table.Mutex());
         for (const auto& record : table.Records()) {
             if (record->MatchesUpn(upn, m_pSessionMonitor->Identity())) visit(*record);
         }
     };
-    reports.CreateCardReaderDevice = [this](std::u16string_view reader, std::u16string_view deviceId) -> CDevTovrel* {
-        return m_pSessionMonitor->CreateCardReaderDevice ? m_pSessionMonitor->CreateCardReaderDevice(reader, deviceId)
-                                                         : nullptr;
-    };
 
-    m_pDatagramChannel = std::make_unique<CDatagramChannel>(m_platform, config, *m_pNetDevices, *m_pLogonReports);
+    m_pDatagramChannel = std::make_unique<CDatagramChannel>(m_platform, config, *m_pNetDevices, *m_pLogonReports,
+                                                            *m_pSessionQueries);
     m_pDatagramChannel->Hooks().TestLogoff = [this] { return m_pSessionActions->TestLogoff(); };
     // The remote logoff (0x3015) of a phone that proves it holds its certificate's key.
     m_pCrlCache = std::make_unique<CCrlCache>(m_platform);

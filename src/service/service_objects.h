@@ -9,6 +9,7 @@
 #include "channel/logon_relay.h"
 #include "channel/logon_report.h"
 #include "channel/remote_logoff.h"
+#include "channel/session_query.h"
 #include "channel/stream_listener.h"
 #include "channel/stream_request_handler.h"
 #include "config/host_key.h"
@@ -90,6 +91,7 @@ private:
     // Phones on the local network, the logon results and the command datagram channel.
     std::unique_ptr<CNetDeviceTable> m_pNetDevices;
     std::unique_ptr<CLogonReports> m_pLogonReports;
+    std::unique_ptr<CSessionQueries> m_pSessionQueries;
     std::unique_ptr<CDatagramChannel> m_pDatagramChannel;
     // PKCS#11 tokens: the binding, containers, object operations and the CSP's token requests.
     std::unique_ptr<CTokenAccess> m_pTokens;

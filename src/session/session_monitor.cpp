@@ -43,7 +43,7 @@ void CSessionMonitor::OnSessionChange(uint32_t eventCode, const WtsSessionNotifi
         // half updated; the mutex is recursive, so removal on logoff may take it again.
         MutexGuard lock(m_table.Mutex());
         if (CUserLog* record = m_table.FindBySession(static_cast<int32_t>(sessionId))) {
-            changed = Update(record, hasInfo ? &info : nullptr, code);
+            changed = ApplySessionEvent(record, hasInfo ? &info : nullptr, code);
         } else if (hasInfo && !info.UserName.empty() && code != WTS_SESSION_LOGOFF) {
             // A session seen for the first time. A logoff of a session without a record leaves
             // nothing behind, so it creates none.
@@ -59,7 +59,7 @@ void CSessionMonitor::OnSessionChange(uint32_t eventCode, const WtsSessionNotifi
 
 std::unique_ptr<CUserLog> CSessionMonitor::CreateRecord(const WtsInfoEx& info, int32_t code) {
     auto record = std::make_unique<CUserLog>();
-    Update(record.get(), &info, code);
+    ApplySessionEvent(record.get(), &info, code);
     return record;
 }
 
@@ -76,7 +76,7 @@ bool CSessionMonitor::EnumerateSessions() {
             continue;
         }
         if (CUserLog* existing = m_table.FindLastByUser(info.UserName, info.DomainName)) {
-            Update(existing, &info, WTS_NO_EVENT);
+            ApplySessionEvent(existing, &info, WTS_NO_EVENT);
             m_records.OnEnumeratedSession(*existing, true);
         } else {
             auto created = CreateRecord(info, WTS_NO_EVENT);
@@ -89,7 +89,7 @@ bool CSessionMonitor::EnumerateSessions() {
     return true;
 }
 
-bool CSessionMonitor::Update(CUserLog* record, const WtsInfoEx* info, int32_t code) {
+bool CSessionMonitor::ApplySessionEvent(CUserLog* record, const WtsInfoEx* info, int32_t code) {
     const CUserLogChange change = record->Update(info, code, m_identity, LockFlagsReversed());
 
     if (change.bConsoleUserLeft) TellDevicesUserLeft(*record);
@@ -142,11 +142,10 @@ void CSessionMonitor::ConfirmCardSignIn(const CUserLog& record, int32_t code, co
         DeviceMap::Release(device);
     } else if (CreateCardReaderDevice) {
         if (CDevTovrel* created = CreateCardReaderDevice(signIn.m_strReader, deviceId)) {
-            // The worker starts only once the device is in the map, so that it can never end
-            // (and take the device out of the map) before it is there.
-            m_devices.Add(created);
-            created->AddLogonOption(record.m_strUser, record.m_strDomain, LogonOption::LockWhenOffline, 0);
-            created->StartWorker();
+            // The logon result report on the datagram thread may create the same device at the
+            // same time.
+            AddLogonOptionToCreated(m_devices, created, record.m_strUser, record.m_strDomain,
+                                    LogonOption::LockWhenOffline, 0);
         }
     }
     const FileTime when = info ? info->CurrentTime : m_platform.clock->GetSystemTimeAsFileTime();

@@ -45,7 +45,7 @@ public:
     // One update of a record with session information (or none) and an event code, with all it
     // entails: log line and audit row, devices, console identity, card sign-in. The record is
     // deleted on logoff. True when its state changed.
-    bool Update(CUserLog* record, const WtsInfoEx* info, int32_t code);
+    bool ApplySessionEvent(CUserLog* record, const WtsInfoEx* info, int32_t code);
     // Publishes the logon state to the devices (on a thread of its own when there are devices).
     void PublishLogonState();
     // The session list message 0x3105 for a phone, allocated from `arena`: 0 or 0x8009000E.

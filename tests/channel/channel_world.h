@@ -31,7 +31,8 @@ public:
     CNetDeviceTable table {platform.clock, config.m_hDevNetMutex};
     DeviceMap devices {config};
     CLogonReports reports {platform.Get(), config, table, devices};
-    CDatagramChannel channel {platform.Get(), config, table, reports};
+    CSessionQueries queries {platform.Get(), config};
+    CDatagramChannel channel {platform.Get(), config, table, reports, queries};
 
 private:
     static bool Configure(Platform& p, Configuration& c) {

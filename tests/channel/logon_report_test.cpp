@@ -152,9 +152,7 @@ TEST_F(LogonReportTest, ABluetoothLogonRefreshesTheDeviceInTheMapAndCreatesNone)
     EXPECT_EQ(options[0].m_strUser, u"anna");
     EXPECT_EQ(options[0].m_nOption, 2);
     EXPECT_EQ(created, 0);
-    w.devices.Remove(u"phone-1");
-    DeviceMap::Release(phone);
-    DeviceMap::Release(phone);
+    w.devices.EndWorker(phone);
 }
 
 TEST_F(LogonReportTest, ACardLogonCreatesOneReaderDeviceAndASecondOnlyRefreshesIt) {
@@ -176,9 +174,7 @@ TEST_F(LogonReportTest, ACardLogonCreatesOneReaderDeviceAndASecondOnlyRefreshesI
     DeviceMap::Release(device);
     // The worker that never ran still holds its reference; give it back as it would at its end.
     device = w.devices.Find(u"{00112233-4455-6677-8899-AABBCCDDEEFF}");
-    w.devices.Remove(device->GetId());
-    DeviceMap::Release(device);
-    DeviceMap::Release(device);
+    w.devices.EndWorker(device);
     DeviceMap::Release(device);
 }
 

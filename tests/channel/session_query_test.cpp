@@ -26,7 +26,7 @@ protected:
     SessionQueryTest() {
         w.config.g_pairedDevices = {u"Phone-1", u"phone-9"};
         // Stands in for the session table: MatchesUpn reduced to comparing m_strUpn ignoring case.
-        w.reports.Hooks().ForEachSessionOfUpn = [this](std::u16string_view upn,
+        w.queries.Hooks().ForEachSessionOfUpn = [this](std::u16string_view upn,
                                                        const std::function<void(const CUserLog&)>& visit) {
             for (const auto& s : sessions) {
                 if (EqualsNoCase(s.m_strUpn, upn)) visit(s);

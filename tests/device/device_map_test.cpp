@@ -43,9 +43,7 @@ TEST_F(DeviceMapTest, FindTakesAReferenceAndTheLastReleaseDestroys) {
     EXPECT_EQ(device->RefCount(), 3);
 
     // The worker ends: it takes the entry out and drops the map's reference and its own.
-    ASSERT_TRUE(map.Remove(u"{A}"));
-    DeviceMap::Release(device);
-    DeviceMap::Release(device);
+    map.EndWorker(device);
     EXPECT_EQ(map.Find(u"{A}"), nullptr);
     EXPECT_EQ(g_destroyed.load(), 0);  // still held by the finder
     DeviceMap::Release(found);
@@ -69,7 +67,7 @@ TEST_F(DeviceMapTest, ClearLeavesADeviceWhoseWorkerStillRunsAlive) {
         EXPECT_EQ(g_destroyed.load(), 2);
         EXPECT_EQ(straggler->RefCount(), 1);
         // The straggler's worker ends later: the map no longer holds it, so only its own goes.
-        EXPECT_FALSE(map.Remove(u"{S}"));
+        EXPECT_FALSE(map.Remove(*straggler));
     }
     DeviceMap::Release(straggler);
 }
@@ -108,8 +106,7 @@ TEST_F(DeviceMapTest, FindRacingWithRemovalGetsAValidDeviceOrNothing) {
                 DeviceMap::Release(d);
             }
         });
-        if (map.Remove(u"{R}")) DeviceMap::Release(device);
-        DeviceMap::Release(device);
+        map.EndWorker(device);
         finder.join();
     }
     EXPECT_EQ(g_destroyed.load(), 200);
@@ -156,6 +153,86 @@ TEST_F(DeviceMapTest, OperationsABaseDeviceDoesNotSupport) {
     EXPECT_FALSE(device.IsStopping());
     device.RequestStop();
     EXPECT_TRUE(device.IsStopping());
+}
+
+// A device that counts the workers started on it.
+class CreatedDevice final : public CDevTovrel {
+public:
+    CreatedDevice(IClock& clock, std::u16string id) : CDevTovrel(clock, std::move(id), u"Reader 0", DeviceKind::CardReader) {}
+    ~CreatedDevice() override { ++g_destroyed; }
+    void StartWorker() override { ++workersStarted; }
+    uint32_t Run() override { return 0; }
+    std::atomic<int> workersStarted {0};
+};
+
+// The logon result report (datagram thread) and the card confirmation (control thread) create
+// the device of one card at the same time: one device ends up in the map with both options and
+// one worker; the other creator's device is destroyed without ever running.
+TEST_F(DeviceMapTest, TwoConcurrentCreatorsOfOneDeviceShareTheOneThatWasEnteredFirst) {
+    DeviceMap map(config);
+    for (int round = 0; round < 100; ++round) {
+        g_destroyed = 0;
+        std::atomic<int> ready {0};
+        auto create = [&](const char16_t* user) {
+            auto* created = new CreatedDevice(tp.clock, u"{CARD}");
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            AddLogonOptionToCreated(map, created, user, u"CONTOSO", LogonOption::LockWhenOffline, 0);
+        };
+        std::thread report(create, u"anna");
+        std::thread confirmation(create, u"bob");
+        report.join();
+        confirmation.join();
+
+        ASSERT_EQ(map.Count(), 1u);
+        EXPECT_EQ(g_destroyed.load(), 1) << "the losing creator's device is destroyed";
+        CDevTovrel* device = map.Find(u"{CARD}");
+        ASSERT_NE(device, nullptr);
+        EXPECT_EQ(static_cast<CreatedDevice*>(device)->workersStarted.load(), 1);
+        EXPECT_EQ(device->CopyLogonOptions().size(), 2u) << "both logons reach the device the stop sequence sees";
+        EXPECT_EQ(device->RefCount(), 3) << "the map's, the worker's and this Find's";
+        DeviceMap::Release(device);
+        map.EndWorker(device);
+        EXPECT_TRUE(map.IsEmpty());
+        EXPECT_EQ(g_destroyed.load(), 2);
+    }
+}
+
+TEST_F(DeviceMapTest, FindOrAddHandsTheCallerAReferenceEitherWay) {
+    DeviceMap map(config);
+    auto* first = new CreatedDevice(tp.clock, u"{F}");
+    bool added = false;
+    ASSERT_EQ(map.FindOrAdd(first, added), first);
+    EXPECT_TRUE(added);
+    EXPECT_EQ(first->RefCount(), 3);  // worker, map, caller
+    DeviceMap::Release(first);
+
+    auto* second = new CreatedDevice(tp.clock, u"{F}");
+    ASSERT_EQ(map.FindOrAdd(second, added), first);
+    EXPECT_FALSE(added);
+    EXPECT_EQ(g_destroyed.load(), 1) << "the second device is released at once";
+    EXPECT_EQ(first->RefCount(), 3);
+    DeviceMap::Release(first);
+    map.EndWorker(first);
+    EXPECT_EQ(g_destroyed.load(), 2);
+}
+
+// A worker whose device never made it into the map (or was replaced there) must not take out,
+// nor drop a reference of, the device that is stored under its id.
+TEST_F(DeviceMapTest, RemoveTakesOutOnlyTheDeviceItIsGiven) {
+    DeviceMap map(config);
+    auto* stored = new CreatedDevice(tp.clock, u"{X}");
+    ASSERT_TRUE(map.Add(stored));
+    auto* orphan = new CreatedDevice(tp.clock, u"{X}");
+    EXPECT_FALSE(map.Remove(*orphan));
+    map.EndWorker(orphan);  // the orphan's own reference only
+    EXPECT_EQ(g_destroyed.load(), 1);
+    EXPECT_EQ(map.Count(), 1u);
+    EXPECT_EQ(stored->RefCount(), 2);
+    map.EndWorker(stored);
+    EXPECT_TRUE(map.IsEmpty());
+    EXPECT_EQ(g_destroyed.load(), 2);
 }
 
 }  // namespace
