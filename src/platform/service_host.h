@@ -18,6 +18,11 @@ using ServiceControlHandler = std::function<uint32_t(uint32_t control, uint32_t 
 class IServiceHost {
 public:
     virtual ~IServiceHost() = default;
+    // Before anything of the service runs: 0 when this process may run the service, or 1056
+    // (ERROR_SERVICE_ALREADY_RUNNING) when it already runs. The claim lasts as long as the
+    // process. (The service control manager never starts a service twice, so on Windows this is
+    // always 0; where starting the program is the start, the claim is what refuses a second one.)
+    virtual uint32_t ClaimServiceInstance(std::u16string_view serviceName) = 0;
     // StartServiceCtrlDispatcherW with one entry. Blocks until the service has stopped; false when
     // the process was not started by the service control manager.
     virtual bool StartServiceCtrlDispatcher(std::u16string_view serviceName, std::function<void()> serviceMain) = 0;

@@ -51,6 +51,7 @@ constexpr uint32_t ModNotFound = 126;
 constexpr uint32_t AlreadyExists = 183;
 constexpr uint32_t MoreData = 234;
 constexpr uint32_t NoMoreItems = 259;
+constexpr uint32_t ServiceAlreadyRunning = 1056;
 constexpr uint32_t ServiceDoesNotExist = 1060;
 constexpr uint32_t FailedServiceControllerConnect = 1063;
 constexpr uint32_t BadFormat = 11;

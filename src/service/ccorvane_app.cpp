@@ -47,13 +47,20 @@ void CCorvaneApp::ReportStatus() {
 
 bool CCorvaneApp::InitInstance() {
     m_platform.system->SetUserDefaultLocale();
-    g_wLanguage = m_platform.system->GetUserDefaultUILanguage();
     m_nExitCode = 0;
 
     const ServiceVerb verb = ScanCommandLineVerb(m_platform.system->GetCommandLine());
     if (verb != ServiceVerb::None) {
         const auto& action = verb == ServiceVerb::Uninstall ? m_hooks.UninstallService : m_hooks.InstallService;
         if (!action || action() == 0) m_nExitCode = -1;
+        return false;
+    }
+
+    // The service control manager never runs a service twice. A second start is refused before
+    // it touches anything the running service uses (firewall rule, registry, sockets, records).
+    if (const uint32_t claim = m_platform.serviceHost->ClaimServiceInstance(kServiceName)) {
+        m_platform.diagnostics->Writef("the service is already running (error %u); this start is refused", claim);
+        m_nExitCode = static_cast<int>(claim);
         return false;
     }
 
@@ -115,9 +122,36 @@ void CCorvaneApp::ServiceMain() {
     ReportStatus();
 }
 
+void CCorvaneApp::ReportUnwiredHooks() {
+    // A step whose subsystem is not built is skipped; say so once, at start, rather than run as
+    // if it had worked.
+    const std::pair<bool, const char*> steps[] = {
+        {!m_hooks.LoadHostKey, "host key (LoadHostKey)"},
+        {!m_hooks.InitP11, "PKCS#11 binding (InitP11, FinP11)"},
+        {!m_hooks.LoadBleLibrary, "BLE library (LoadBleLibrary)"},
+        {!m_hooks.DatagramThread, "command datagram channel (DatagramThread)"},
+        {!m_hooks.StreamListenerThread, "loopback stream channel (StreamListenerThread)"},
+        {!m_hooks.RadioMonitorThread, "radio monitor (RadioMonitorThread)"},
+        {!m_hooks.EnumerateSessions, "session enumeration (EnumerateSessions)"},
+        {!m_hooks.OnSessionChange, "session-change handling (OnSessionChange)"},
+        {!m_hooks.SendStatusNotification, "status notification to the logon component (SendStatusNotification)"},
+        {!m_hooks.RequestStopDevices, "device stop (RequestStopDevices)"},
+        {!m_hooks.BleLibraryLoaded || !m_hooks.StopBle, "BLE service stop (BleLibraryLoaded, StopBle)"},
+    };
+    for (const auto& [missing, name] : steps) {
+        if (missing) m_platform.diagnostics->Writef("not in this build: %s; skipped", name);
+    }
+    if (m_hooks.UnwiredParts) {
+        for (const std::string& part : m_hooks.UnwiredParts()) {
+            m_platform.diagnostics->Writef("not in this build: %s; skipped", part.c_str());
+        }
+    }
+}
+
 void CCorvaneApp::RunService() {
     m_dwMainThreadId = m_platform.threads->GetCurrentThreadId();
     if (m_bRunning == 0) return;
+    ReportUnwiredHooks();
     if (m_hooks.InitP11) m_hooks.InitP11();
     if (m_hooks.LoadBleLibrary) m_hooks.LoadBleLibrary();
     for (auto* body : {&m_hooks.DatagramThread, &m_hooks.StreamListenerThread, &m_hooks.RadioMonitorThread}) {

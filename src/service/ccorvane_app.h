@@ -56,7 +56,6 @@ public:
     std::atomic<intptr_t> m_sockUdp {-1};
 
     // Process-wide values owned by the application.
-    uint16_t g_wLanguage = 0x0409;
     // Device workers and channel-serving threads count themselves here (interlocked).
     std::atomic<int32_t> ActiveWorkerCount {0};
     // Set by a resume from sleep and by the logon component; read by the radio monitor.
@@ -64,6 +63,8 @@ public:
     std::array<uint8_t, kBleStatusSize> BleStatus {};
 
 private:
+    // One diagnostic line per step whose subsystem is not in this build.
+    void ReportUnwiredHooks();
     void StartService();
     void StopSequence();
     void SetState(uint32_t state);

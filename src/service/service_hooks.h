@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -45,6 +47,10 @@ struct ServiceHooks {
     std::function<int()> UninstallService;  // non-zero success
     // Host key step of the configuration load.
     std::function<uint32_t()> LoadHostKey;
+
+    // The parts the composition root could not wire because their subsystem is not built yet
+    // (handlers inside the channels and the session monitor), one name each.
+    std::function<std::vector<std::string>()> UnwiredParts;
 };
 
 }  // namespace corvane

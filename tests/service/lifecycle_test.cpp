@@ -157,6 +157,59 @@ TEST_F(LifecycleTest, DispatcherFailureStartsNoWorkerAndExitsWithMinusTwo) {
     EXPECT_TRUE(tp.serviceHost.ReportedStates().empty());
 }
 
+// A second start while the service runs: refused with 1056 and one diagnostic line, before the
+// firewall rule, the mutexes, the configuration or the dispatcher are touched.
+TEST_F(LifecycleTest, ASecondStartIsRefusedWithServiceAlreadyRunningAndTouchesNothing) {
+    RecordingHooks();
+    hooks.LoadHostKey = [this] { Record("LoadHostKey"); return 0u; };
+    hooks.SendStatusNotification = [this](const uint8_t*, size_t) { Record("SendStatusNotification"); };
+    tp.serviceHost.claimResult = WinError::ServiceAlreadyRunning;
+    CCorvaneApp app(tp.Get(), hooks);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_EQ(app.ExitInstance(), 1056);
+    EXPECT_EQ(tp.serviceHost.claims, 1);
+    EXPECT_TRUE(tp.system.Commands().empty()) << "the firewall rule stays as the running service left it";
+    EXPECT_TRUE(tp.serviceHost.ReportedStates().empty());
+    EXPECT_TRUE(tp.serviceHost.dispatchedName.empty());
+    EXPECT_EQ(tp.threads.Started(), 0u);
+    EXPECT_EQ(Events(), (std::vector<std::string> {"FreeNetworkDevices", "FreeDeviceMap", "FreeSessionTable"}));
+    EXPECT_EQ(app.Config().m_hDevTovrelMutex, nullptr);
+    const auto lines = tp.DiagnosticLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("already running (error 1056)"), std::string::npos) << lines[0];
+}
+
+TEST_F(LifecycleTest, AFirstStartClaimsTheServiceOnce) {
+    RecordingHooks();
+    tp.serviceHost.dispatcherFails = true;
+    CCorvaneApp app(tp.Get(), hooks);
+    app.InitInstance();
+    EXPECT_EQ(tp.serviceHost.claims, 1);
+    EXPECT_EQ(app.ExitInstance(), -2);
+}
+
+// A step whose subsystem is not built is named once at start, not skipped in silence.
+TEST_F(LifecycleTest, EveryUnwiredStepWritesOneDiagnosticLineAtStart) {
+    RecordingHooks();
+    hooks.LoadHostKey = [] { return 0u; };
+    hooks.OnSessionChange = [](uint32_t, const WtsSessionNotification*) {};
+    hooks.RadioMonitorThread = nullptr;                                // not built
+    hooks.UnwiredParts = [] { return std::vector<std::string> {"remote logoff (0x3015)"}; };
+    Run run(tp.Get(), hooks);
+    ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    tp.serviceHost.Control(Svc::ControlStop);
+    run.Finish();
+    std::vector<std::string> unwired;
+    for (const std::string& line : tp.DiagnosticLines()) {
+        if (line.rfind("not in this build: ", 0) == 0) unwired.push_back(line);
+    }
+    EXPECT_EQ(unwired, (std::vector<std::string> {
+                           "not in this build: radio monitor (RadioMonitorThread); skipped",
+                           "not in this build: status notification to the logon component (SendStatusNotification); skipped",
+                           "not in this build: remote logoff (0x3015); skipped",
+                       }));
+}
+
 TEST_F(LifecycleTest, StopSequenceGivesUpAfterFifteenSecondsOnAWorkerThatNeverEnds) {
     std::atomic<bool> release {false};
     hooks.DatagramThread = [&](CCorvaneApp& app) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The service program on a fresh state root: it starts in the foreground, stores a host GUID,
 # reports RUNNING, answers a pause with 120, stops on corvane-ctl stop and on SIGTERM with exit
-# code 0 within 2 s, and keeps its host GUID across starts.
+# code 0 within 2 s, keeps its host GUID across starts and refuses a second start on the same
+# state root while it runs.
 set -euo pipefail
 corvane=$1
 ctl=$2
@@ -49,6 +50,19 @@ guid2=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID | awk '/HostGUID/ {p
 [[ "$guid" == "$guid2" ]] || fail "HostGUID changed: $guid -> $guid2"
 key2=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v RSAKey | awk '/RSAKey/ {print $2, length($3), $3}')
 [[ "$key" == "$key2" ]] || fail "host key replaced on the second start"
+
+# Started again on the same root while it runs: refused with ERROR_SERVICE_ALREADY_RUNNING (1056;
+# the shell sees its low byte, 32) and one line, and the running service is left alone.
+event_log=$CORVANE_ROOT/var/log/corvane/Zentik.Log
+log_before=$( { cat "$event_log" 2>/dev/null || true; } | md5sum)
+rc=0; timeout 10 "$corvane" >"$CORVANE_ROOT/second.log" 2>&1 || rc=$?
+[[ $rc == 32 ]] || { cat "$CORVANE_ROOT/second.log"; fail "second start exited $rc"; }
+[[ $(wc -l <"$CORVANE_ROOT/second.log") == 1 ]] || { cat "$CORVANE_ROOT/second.log"; fail "more than one line"; }
+grep -q "already running (error 1056)" "$CORVANE_ROOT/second.log" || fail "no error line for the second start"
+kill -0 $pid 2>/dev/null || fail "the first service is gone"
+[[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "the control socket no longer reaches the first service"
+[[ "$( { cat "$event_log" 2>/dev/null || true; } | md5sum)" == "$log_before" ]] ||
+  fail "the second start wrote to the event log"
 kill -TERM $pid
 rc=0; wait_exit $pid 2 || rc=$?
 [[ $rc == 0 ]] || fail "exit code $rc after SIGTERM"

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -107,7 +108,8 @@ TEST_F(PosixServiceManagerTest, AnUnwritableUnitFolderMeansNoServiceManager) {
 
 TEST_F(PosixServiceManagerTest, UninstallStopsTheRunningService) {
     ASSERT_EQ(InstallService(m_tp.Get(), kDescription), 1);
-    posix::PosixServiceHost host(posix::StateRoot::At(m_tp.Root()).ControlSocketPath());
+    const auto root = posix::StateRoot::At(m_tp.Root());
+    posix::PosixServiceHost host(root.ControlSocketPath(), root.InstanceLockPath());
     std::promise<void> registered;
     std::promise<uint32_t> control;
     std::thread dispatcher([&] {
@@ -130,6 +132,28 @@ TEST_F(PosixServiceManagerTest, UninstallStopsTheRunningService) {
     ASSERT_EQ(received.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(received.get(), Svc::ControlStop);
     dispatcher.join();
+}
+
+// The state root is served by one service at a time: a second start is refused with 1056 while
+// the first holds its claim, whatever ports or network namespace it uses; once the first has
+// gone, a new start may claim it again.
+TEST_F(PosixServiceManagerTest, ASecondServiceOnOneStateRootIsRefusedWhileTheFirstRuns) {
+    const auto root = posix::StateRoot::At(m_tp.Root());
+    auto first = std::make_unique<posix::PosixServiceHost>(root.ControlSocketPath(), root.InstanceLockPath());
+    ASSERT_EQ(first->ClaimServiceInstance(u"Corvane"), 0u);
+    EXPECT_EQ(first->ClaimServiceInstance(u"Corvane"), 0u) << "a claim already held is kept";
+    {
+        posix::PosixServiceHost second(root.ControlSocketPath(), root.InstanceLockPath());
+        EXPECT_EQ(second.ClaimServiceInstance(u"Corvane"), WinError::ServiceAlreadyRunning);
+    }
+    first.reset();
+    posix::PosixServiceHost later(root.ControlSocketPath(), root.InstanceLockPath());
+    EXPECT_EQ(later.ClaimServiceInstance(u"Corvane"), 0u);
+
+    test::TestPlatform other;
+    const auto otherRoot = posix::StateRoot::At(other.Root());
+    posix::PosixServiceHost elsewhere(otherRoot.ControlSocketPath(), otherRoot.InstanceLockPath());
+    EXPECT_EQ(elsewhere.ClaimServiceInstance(u"Corvane"), 0u) << "another state root is another machine";
 }
 
 struct QuoteCase {

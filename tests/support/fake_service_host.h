@@ -12,6 +12,10 @@ namespace corvane::test {
 
 class FakeServiceHost final : public IServiceHost {
 public:
+    uint32_t ClaimServiceInstance(std::u16string_view) override {
+        ++claims;
+        return claimResult;
+    }
     bool StartServiceCtrlDispatcher(std::u16string_view serviceName, std::function<void()> serviceMain) override;
     ServiceStatusHandle RegisterServiceCtrlHandlerEx(std::u16string_view serviceName,
                                                      ServiceControlHandler handler) override;
@@ -25,6 +29,8 @@ public:
     std::vector<uint32_t> ReportedStates() const;
     ServiceStatus LastStatus() const;
 
+    uint32_t claimResult = 0;           // 1056: the service already runs
+    int claims = 0;
     bool dispatcherFails = false;       // as when started from a console
     bool registrationFails = false;
     bool deviceNotificationRegistered = false;

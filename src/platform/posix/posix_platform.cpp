@@ -31,7 +31,7 @@ public:
     explicit PosixPlatform(posix::StateRoot root)
         : m_registry(root.RegistryDir()),
           m_mutexes(root.LockDir()),
-          m_serviceHost(root.ControlSocketPath()),
+          m_serviceHost(root.ControlSocketPath(), root.InstanceLockPath()),
           m_system(root),
           m_serviceManager(root),
           m_certificates(root.TrustDir(), root.NtAuthDir()),

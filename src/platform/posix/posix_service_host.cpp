@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -32,7 +33,37 @@ void OnStopSignal(int) {
 }
 }  // namespace
 
-PosixServiceHost::PosixServiceHost(std::string controlSocketPath) : m_socketPath(std::move(controlSocketPath)) {}
+PosixServiceHost::PosixServiceHost(std::string controlSocketPath, std::string instanceLockPath)
+    : m_socketPath(std::move(controlSocketPath)), m_instanceLockPath(std::move(instanceLockPath)) {}
+
+PosixServiceHost::~PosixServiceHost() {
+    if (m_instanceLockFd >= 0) ::close(m_instanceLockFd);
+}
+
+uint32_t PosixServiceHost::ClaimServiceInstance(std::u16string_view) {
+    if (m_instanceLockFd >= 0 || m_instanceLockPath.empty()) return 0;
+    const std::string dir = m_instanceLockPath.substr(0, m_instanceLockPath.rfind('/'));
+    MakeDirectories(dir);
+    const int fd = ::open(m_instanceLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "corvane: instance lock %s unavailable (%s); a second start is not refused\n",
+                     m_instanceLockPath.c_str(), std::strerror(errno));
+        return 0;
+    }
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        const int err = errno;
+        ::close(fd);
+        if (err == EWOULDBLOCK) return WinError::ServiceAlreadyRunning;
+        std::fprintf(stderr, "corvane: instance lock %s unavailable (%s); a second start is not refused\n",
+                     m_instanceLockPath.c_str(), std::strerror(err));
+        return 0;
+    }
+    m_instanceLockFd = fd;
+    return 0;
+}
 
 ServiceStatusHandle PosixServiceHost::RegisterServiceCtrlHandlerEx(std::u16string_view, ServiceControlHandler handler) {
     std::lock_guard<std::mutex> lock(m_mutex);

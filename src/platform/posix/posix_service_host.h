@@ -14,7 +14,15 @@ namespace corvane::posix {
 
 class PosixServiceHost final : public IServiceHost {
 public:
-    explicit PosixServiceHost(std::string controlSocketPath);
+    // `instanceLockPath`: the file whose lock marks the state root as served by a running
+    // service (empty: no claim is made).
+    PosixServiceHost(std::string controlSocketPath, std::string instanceLockPath);
+    ~PosixServiceHost() override;
+
+    // An exclusive lock on the instance lock file, held until the process ends: a second start
+    // on the same state root gets 1056, whatever network namespace it runs in. A lock file that
+    // cannot be created (a state root that cannot be written) is reported and no claim is made.
+    uint32_t ClaimServiceInstance(std::u16string_view serviceName) override;
 
     bool StartServiceCtrlDispatcher(std::u16string_view serviceName, std::function<void()> serviceMain) override;
     ServiceStatusHandle RegisterServiceCtrlHandlerEx(std::u16string_view serviceName,
@@ -30,6 +38,8 @@ private:
     void ServeConnection(int fd);
 
     std::string m_socketPath;
+    std::string m_instanceLockPath;
+    int m_instanceLockFd = -1;
     std::mutex m_mutex;
     ServiceControlHandler m_handler;  // guarded by m_mutex
     std::atomic<uint32_t> m_state {0};

@@ -24,6 +24,8 @@ struct StateRoot {
     std::string RunDir() const { return Path("run/corvane"); }
     std::string ControlSocketPath() const { return RunDir() + "/control.sock"; }
     std::string LockDir() const { return RunDir() + "/locks"; }
+    // Locked by the running service for its whole life: one service per state root.
+    std::string InstanceLockPath() const { return ProgramDataDir() + "/service.lock"; }
 };
 
 // mkdir -p with the given mode for the directories it creates. 0 or errno.

@@ -10,6 +10,8 @@ namespace corvane::win32 {
 
 class Win32ServiceHost final : public IServiceHost {
 public:
+    // The service control manager never starts a running service again: always 0.
+    uint32_t ClaimServiceInstance(std::u16string_view serviceName) override { return 0; }
     bool StartServiceCtrlDispatcher(std::u16string_view serviceName, std::function<void()> serviceMain) override;
     ServiceStatusHandle RegisterServiceCtrlHandlerEx(std::u16string_view serviceName,
                                                      ServiceControlHandler handler) override;
