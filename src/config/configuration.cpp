@@ -11,8 +11,11 @@ MutexHandle OpenOrCreateMutex(Platform& platform, std::u16string_view name) {
 
 uint32_t OpenSvrMutex(Platform& platform, Configuration& config) {
     if (config.m_hSvrMutex) return 0;
-    config.m_hSvrMutex = OpenOrCreateMutex(platform, kMutexTovrelSvr);
-    return config.m_hSvrMutex ? 0 : WinError::AccessDenied;
+    if (!platform.mutexes) return WinError::InvalidHandle;
+    uint32_t error = 0;
+    config.m_hSvrMutex = platform.mutexes->OpenOrCreate(kMutexTovrelSvr, true, error);
+    if (config.m_hSvrMutex) return 0;
+    return error != 0 ? error : WinError::InvalidHandle;
 }
 
 void OpenServiceMutexes(Platform& platform, Configuration& config) {

@@ -4,6 +4,7 @@
 // session namespace. A null handle means its users proceed unlocked.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -21,8 +22,13 @@ using MutexHandle = std::shared_ptr<INamedMutex>;
 class IMutexes {
 public:
     virtual ~IMutexes() = default;
-    // OpenMutexW, else CreateMutexW with a null DACL and no initial owner. Null on failure.
-    virtual MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable) = 0;
+    // OpenMutexW, else CreateMutexW with a null DACL and no initial owner. Null on failure, with
+    // the system's error in `error` (0 on success).
+    virtual MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable, uint32_t& error) = 0;
+    MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable) {
+        uint32_t error = 0;
+        return OpenOrCreate(name, inheritable, error);
+    }
 };
 
 // Holds a named mutex for a scope; a null handle locks nothing.

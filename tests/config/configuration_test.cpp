@@ -142,5 +142,24 @@ TEST_F(ConfigurationTest, ServiceMutexesAndTheReleaseMutexOpenOnce) {
     EXPECT_EQ(config.m_hSvrMutex.get(), first.get());
 }
 
+// Mutexes the system refuses with an error of its own.
+class RefusingMutexes final : public IMutexes {
+public:
+    using IMutexes::OpenOrCreate;
+    MutexHandle OpenOrCreate(std::u16string_view, bool, uint32_t& error) override {
+        error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+        return nullptr;
+    }
+};
+
+TEST_F(ConfigurationTest, TheReleaseMutexReportsTheSystemsErrorWhenItCannotBeOpened) {
+    RefusingMutexes refusing;
+    Platform platform = tp.Get();
+    platform.mutexes = &refusing;
+    Configuration config;
+    EXPECT_EQ(OpenSvrMutex(platform, config), 1450u);
+    EXPECT_EQ(config.m_hSvrMutex, nullptr);
+}
+
 }  // namespace
 }  // namespace corvane

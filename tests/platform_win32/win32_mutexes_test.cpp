@@ -1,5 +1,7 @@
 #include "platform/win32/win32_mutexes.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -55,6 +57,18 @@ TEST(Win32Mutexes, ReleasingAMutexNotOwnedIsHarmless) {
     ASSERT_TRUE(handle);
     handle->Unlock();
     MutexGuard guard(handle);
+}
+
+// A name another kind of kernel object already holds: no handle, and the system's own error.
+TEST(Win32Mutexes, ANameTakenByAnEventGivesTheSystemsError) {
+    win32::Win32Mutexes mutexes(u"corvane-test-taken.");
+    const std::u16string kernelName = mutexes.KernelName(u"Global\\Global_Mutex_TovrelSvr_20190917_");
+    const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>(kernelName.c_str()));
+    ASSERT_NE(event, nullptr);
+    uint32_t error = 0;
+    EXPECT_EQ(mutexes.OpenOrCreate(u"Global\\Global_Mutex_TovrelSvr_20190917_", true, error), nullptr);
+    EXPECT_EQ(error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+    ::CloseHandle(event);
 }
 
 }  // namespace

@@ -51,7 +51,9 @@ constexpr std::u16string_view kGlobalPrefix = u"Global\\";
 
 PosixMutexes::PosixMutexes(std::string lockDir) : m_lockDir(std::move(lockDir)) {}
 
-MutexHandle PosixMutexes::OpenOrCreate(std::u16string_view name, bool /*inheritable*/) {
+MutexHandle PosixMutexes::OpenOrCreate(std::u16string_view name, bool /*inheritable*/, uint32_t& error) {
+    // Never fails: without its lock file a "Global\\" mutex still excludes within the process.
+    error = 0;
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::u16string key(name);
     if (auto existing = m_byName[key].lock()) return existing;

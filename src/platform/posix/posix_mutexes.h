@@ -15,7 +15,8 @@ namespace corvane::posix {
 class PosixMutexes final : public IMutexes {
 public:
     explicit PosixMutexes(std::string lockDir);
-    MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable) override;
+    using IMutexes::OpenOrCreate;
+    MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable, uint32_t& error) override;
 
 private:
     std::string m_lockDir;

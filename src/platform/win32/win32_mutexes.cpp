@@ -37,7 +37,8 @@ std::u16string Win32Mutexes::KernelName(std::u16string_view name) const {
     return m_namePrefix + std::u16string(name);
 }
 
-MutexHandle Win32Mutexes::OpenOrCreate(std::u16string_view name, bool inheritable) {
+MutexHandle Win32Mutexes::OpenOrCreate(std::u16string_view name, bool inheritable, uint32_t& error) {
+    error = 0;
     const std::u16string key = KernelName(name);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (auto existing = m_byName[key].lock()) return existing;
@@ -54,7 +55,10 @@ MutexHandle Win32Mutexes::OpenOrCreate(std::u16string_view name, bool inheritabl
         }
         handle = ::CreateMutexW(&attributes, FALSE, kernelName.c_str());
     }
-    if (!handle) return nullptr;
+    if (!handle) {
+        error = ::GetLastError();
+        return nullptr;
+    }
     auto mutex = std::make_shared<Win32NamedMutex>(handle);
     m_byName[key] = mutex;
     return mutex;

@@ -18,7 +18,8 @@ public:
     explicit Win32Mutexes(std::u16string namePrefix = {});
     // inheritable: whether the handle of an opened (not created) mutex is inheritable; a created
     // mutex always has an inheritable handle.
-    MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable) override;
+    using IMutexes::OpenOrCreate;
+    MutexHandle OpenOrCreate(std::u16string_view name, bool inheritable, uint32_t& error) override;
 
     std::u16string KernelName(std::u16string_view name) const;
 
