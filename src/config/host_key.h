@@ -31,4 +31,9 @@ struct HostKey {
 // of the key-container step are ignored. config supplies g_strHostGuid, the container name.
 uint32_t LoadHostKey(Platform& platform, const Configuration& config, HostKey& hostKey);
 
+// The host key's raw private operation on a block of the modulus length (a session key a phone
+// wrapped under the public half), blinded with a value from the OS CSPRNG: phones choose the
+// blocks, and the exponentiation's time must not tell them anything. A status of the RSA engine.
+int32_t HostKeyPrivate(const HostKey& hostKey, ISystem& system, const uint8_t* in, uint32_t length, uint8_t* out);
+
 }  // namespace corvane

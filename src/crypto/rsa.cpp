@@ -100,6 +100,14 @@ int32_t RsaPrivate(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t
     return ctx->m_pOperations->privateOperation(*ctx->m_pKey, in, length, out);
 }
 
+int32_t RsaPrivateBlinded(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out,
+                          const RandomSource& random) {
+    RsaCtx* ctx = Lookup(handle);
+    if (!ctx) return CryptoStatus::InvalidHandle;
+    if (!in || !out) return CryptoStatus::NullPointer;
+    return ctx->m_pKey->PrivateBlinded(in, length, out, random);
+}
+
 int32_t RsaDestroy(RsaHandle handle) {
     RsaCtx* ctx = Lookup(handle);
     if (!ctx) return CryptoStatus::InvalidHandle;

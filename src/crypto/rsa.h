@@ -25,6 +25,10 @@ int32_t RsaExport(RsaHandle handle, uint32_t what, uint8_t* out, uint32_t* outLe
 // out = in^e mod n and out = in^d mod n, length bytes each; in and out may be the same buffer.
 int32_t RsaPublic(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out);
 int32_t RsaPrivate(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out);
+// The private operation with the input blinded by a random value from `random` (the OS CSPRNG
+// for the host key): the same result, in a time that does not depend on the input.
+int32_t RsaPrivateBlinded(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out,
+                          const RandomSource& random);
 int32_t RsaDestroy(RsaHandle handle);
 
 }  // namespace corvane

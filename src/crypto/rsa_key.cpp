@@ -1,6 +1,9 @@
 #include "crypto/rsa_key.h"
 
+#include <vector>
+
 #include "crypto/crypto_status.h"
+#include "crypto/secure_zero.h"
 
 namespace corvane {
 
@@ -47,19 +50,59 @@ int32_t CRSA::PrivateCrt(const CBigNumber& x, CBigNumber& m) const {
 }
 
 int32_t CRSA::Private(const uint8_t* in, uint32_t length, uint8_t* out) const {
-    if (length != m_bnN.ByteLength()) return CryptoStatus::RsaBadLength;
-    CBigNumber x, m;
+    return PrivateOperation(in, length, out, nullptr);
+}
+
+int32_t CRSA::PrivateBlinded(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource& random) const {
+    return PrivateOperation(in, length, out, &random);
+}
+
+int32_t CRSA::PrivateNumber(const CBigNumber& x, CBigNumber& m, int32_t failed) const {
     if (m_bHasCrt) {
-        if (!x.SetBytes(in, length)) return CryptoStatus::InternalFailure;
-        if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
         if (!m_montP.IsReady() || !m_montQ.IsReady()) return CryptoStatus::InternalFailure;
-        if (int32_t rc = PrivateCrt(x, m)) return rc;
-    } else if (m_bHasPrivate) {
-        if (!x.SetBytes(in, length)) return CryptoStatus::RsaPrivateFailed;
-        if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
-        if (!m_montN.Exp(m, x, m_bnD)) return CryptoStatus::RsaPrivateFailed;
+        return PrivateCrt(x, m);
+    }
+    return m_montN.Exp(m, x, m_bnD) ? CryptoStatus::Ok : failed;
+}
+
+bool CRSA::DrawBlinding(const RandomSource& random, CBigNumber& r, CBigNumber& rInverse) const {
+    if (!random) return false;
+    // Eight bytes more than the modulus, so that r mod n is as good as uniform.
+    const size_t size = m_bnN.ByteLength() + 8;
+    std::vector<uint8_t> bytes(size);
+    CBigNumber raw;
+    bool found = false;
+    for (int draw = 0; draw < 8 && !found; ++draw) {
+        if (random(bytes.data(), size) != 0) break;
+        bool exists = false;
+        if (!raw.SetBytes(bytes.data(), size) || !CBigNumber::Mod(r, raw, m_bnN)) break;
+        if (r.IsZero() || r.IsOne()) continue;
+        if (!CBigNumber::ModInverse(rInverse, r, m_bnN, exists)) break;
+        found = exists;
+    }
+    SecureZero(bytes.data(), size);
+    return found;
+}
+
+int32_t CRSA::PrivateOperation(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource* random) const {
+    if (length != m_bnN.ByteLength()) return CryptoStatus::RsaBadLength;
+    if (!m_bHasCrt && !m_bHasPrivate) return CryptoStatus::KeyPartMissing;
+    const int32_t failed = m_bHasCrt ? CryptoStatus::InternalFailure : CryptoStatus::RsaPrivateFailed;
+    CBigNumber x, m;
+    if (!x.SetBytes(in, length)) return failed;
+    if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
+    if (random == nullptr) {
+        if (int32_t rc = PrivateNumber(x, m, failed)) return rc;
     } else {
-        return CryptoStatus::KeyPartMissing;
+        // x' = x r^e mod n; m' = x'^d = x^d r mod n; m = m' r^-1 mod n.
+        CBigNumber r, rInverse, re, product, blinded, unblinded;
+        if (!m_bHasPublic || m_bnE.IsZero() || !m_montN.IsReady()) return failed;
+        if (!DrawBlinding(*random, r, rInverse)) return failed;
+        if (!m_montN.Exp(re, r, m_bnE) || !CBigNumber::Mul(product, x, re) || !CBigNumber::Mod(blinded, product, m_bnN)) {
+            return failed;
+        }
+        if (int32_t rc = PrivateNumber(blinded, unblinded, failed)) return rc;
+        if (!CBigNumber::Mul(product, unblinded, rInverse) || !CBigNumber::Mod(m, product, m_bnN)) return failed;
     }
     // A key whose CRT numbers do not belong to its modulus can give a value that does not fit.
     return m.WriteBytes(out, length) ? CryptoStatus::Ok : CryptoStatus::InternalFailure;

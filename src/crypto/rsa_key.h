@@ -7,6 +7,7 @@
 
 #include "crypto/big_number.h"
 #include "crypto/montgomery.h"
+#include "crypto/random_source.h"
 
 namespace corvane {
 
@@ -38,8 +39,16 @@ public:
     int32_t Public(const uint8_t* in, uint32_t length, uint8_t* out) const;
     // out = in^d mod n, through the CRT when the key has its CRT numbers.
     int32_t Private(const uint8_t* in, uint32_t length, uint8_t* out) const;
+    // The same result with the input blinded: a fresh r from `random` (invertible modulo n) turns
+    // x into x r^e mod n before the exponentiation, and r^-1 takes it out of the result. The time
+    // the exponentiation takes then tells nothing about x, which a peer may have chosen. Needs e;
+    // without it, or when the source fails, the operation fails (as the plain one fails inside).
+    int32_t PrivateBlinded(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource& random) const;
 
 private:
+    int32_t PrivateOperation(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource* random) const;
+    int32_t PrivateNumber(const CBigNumber& x, CBigNumber& m, int32_t failed) const;
+    bool DrawBlinding(const RandomSource& random, CBigNumber& r, CBigNumber& rInverse) const;
     int32_t PrivateCrt(const CBigNumber& x, CBigNumber& m) const;
 
     CMontgomery m_montN;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "config/host_key.h"
@@ -93,6 +94,48 @@ TEST_F(HostKeyTest, FirstStartStoresAnEncipheredKeyPairOf2048Bits) {
     EXPECT_EQ(bits, 2048u);
     EXPECT_EQ(test::ToHex(Export(key.g_hostKey.Get(), RsaFormat::PublicExponent)), "010001");
     EXPECT_TRUE(tp.keyContainers.Acquisitions().empty()) << "the container gets the key at the next start";
+}
+
+// The key pair comes from the system's generator and from nothing else: the same generator
+// output gives the same key pair, another gives another.
+TEST_F(HostKeyTest, KeyGenerationDrawsFromTheSystemsGenerator) {
+    auto seeded = [](uint64_t seed) {
+        auto engine = std::make_shared<std::mt19937_64>(seed);
+        return [engine](void* buffer, size_t size) {
+            auto* bytes = static_cast<uint8_t*>(buffer);
+            for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((*engine)());
+            return uint32_t {0};
+        };
+    };
+    auto generatedWith = [&](uint64_t seed) {
+        tp.registry.DeleteValue(kTovrelKey, kRsaKeyValue);
+        tp.system.randomGenerator = seeded(seed);
+        tp.system.randomCalls = 0;
+        HostKey& key = Start();
+        EXPECT_GT(tp.system.randomCalls.load(), 0);
+        return Export(key.g_hostKey.Get(), RsaFormat::Modulus);
+    };
+    const Bytes first = generatedWith(7);
+    EXPECT_EQ(generatedWith(7), first);
+    EXPECT_NE(generatedWith(8), first);
+}
+
+// The private operation the phones' session keys go through: blinded with a value from the
+// system's generator, with the result of the plain operation.
+TEST_F(HostKeyTest, ThePrivateOperationIsBlindedFromTheSystemsGeneratorWithAnUnchangedResult) {
+    HostKey& key = Start();
+    Bytes block(256, 0x5A);
+    block[0] = 0x01;
+    Bytes plain(256), blinded(256);
+    ASSERT_EQ(RsaPrivate(key.g_hostKey.Get(), block.data(), 256, plain.data()), 0);
+    tp.system.randomCalls = 0;
+    ASSERT_EQ(HostKeyPrivate(key, tp.system, block.data(), 256, blinded.data()), 0);
+    EXPECT_EQ(blinded, plain);
+    EXPECT_GE(tp.system.randomCalls.load(), 1);
+
+    tp.system.randomGenerator = [](void*, size_t) { return uint32_t {0x80090020}; };
+    EXPECT_NE(HostKeyPrivate(key, tp.system, block.data(), 256, blinded.data()), 0)
+        << "without randomness the operation fails rather than run unblinded";
 }
 
 TEST_F(HostKeyTest, SecondStartLoadsTheSameKeyAndLeavesTheValueAlone) {

@@ -87,6 +87,40 @@ TEST_F(RsaWithOpenSslKeys, RawPublicAndPrivateOperationsMatchOpenSsl) {
     }
 }
 
+// Blinding changes how the private operation runs, not what it gives: the result equals
+// OpenSSL's, a fresh blinding value is drawn for every operation, and without randomness the
+// operation fails rather than run unblinded.
+TEST_F(RsaWithOpenSslKeys, BlindedPrivateOperationGivesTheSameResultAndDrawsEveryTime) {
+    TestRandom rnd(4242);
+    int draws = 0;
+    RandomSource source = [&](uint8_t* buffer, size_t size) {
+        ++draws;
+        const Bytes bytes = rnd.Take(size);
+        std::copy(bytes.begin(), bytes.end(), buffer);
+        return uint32_t {0};
+    };
+    for (EVP_PKEY* key : {s_key2048, s_key1024}) {
+        RsaHandle priv = Import(OpenSslPrivateDer(key), RsaFormat::PrivateKey);
+        const Bytes n = OpenSslKeyNumber(key, "n");
+        for (int i = 0; i < 6; ++i) {
+            Bytes x = rnd.Take(n.size());
+            x[0] = static_cast<uint8_t>(x[0] % n[0]);
+            if (i == 0) std::fill(x.begin(), x.end(), 0);  // zero stays zero
+            Bytes y(n.size());
+            const int before = draws;
+            ASSERT_EQ(RsaPrivateBlinded(priv, x.data(), static_cast<uint32_t>(x.size()), y.data(), source), 0);
+            EXPECT_GE(draws, before + 1);
+            EXPECT_EQ(ToHex(y), ToHex(*OpenSslRawRsa(key, true, x)));
+        }
+        Bytes x(n.size(), 0x01), y(n.size());
+        RandomSource failing = [](uint8_t*, size_t) { return uint32_t {5}; };
+        EXPECT_EQ(RsaPrivateBlinded(priv, x.data(), static_cast<uint32_t>(x.size()), y.data(), failing),
+                  CryptoStatus::InternalFailure);
+        EXPECT_EQ(RsaPrivateBlinded(priv, x.data(), 3, y.data(), source), CryptoStatus::RsaBadLength);
+        RsaDestroy(priv);
+    }
+}
+
 TEST_F(RsaWithOpenSslKeys, PrivateOperationWithoutCrtNumbersUsesTheExponent) {
     // A key holding only n and d takes the plain path x^d mod n.
     CRSA key;

@@ -101,6 +101,9 @@ uint32_t FakeSystem::CreateGuid(Guid& out) {
 }
 
 uint32_t FakeSystem::GenRandom(void* buffer, size_t size) {
+    ++randomCalls;
+    randomBytes += size;
+    if (randomGenerator) return randomGenerator(buffer, size);
     return NativeSystem(root).GenRandom(buffer, size);
 }
 

@@ -2,6 +2,8 @@
 // commands and message boxes, and the real CSPRNG.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,6 +45,10 @@ public:
     std::u16string modulePath = u"C:\\Program Files\\Corvane\\corvane.exe";
     uint32_t moduleError = 0;
     uint32_t guidError = 0;
+    // GenRandom's calls and bytes, and a generator that replaces the CSPRNG when set.
+    std::atomic<int> randomCalls {0};
+    std::atomic<size_t> randomBytes {0};
+    std::function<uint32_t(void* buffer, size_t size)> randomGenerator;
 
 private:
     mutable std::mutex m_mutex;
