@@ -61,6 +61,17 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.FreeNetworkDevices = [this] { m_pNetDevices->ClearNetDevices(); };
     hooks.FreeDeviceMap = [this] { m_pDevices->Clear(); };
     hooks.FreeSessionTable = [this] { m_pSessionMonitor->FreeSessionTable(); };
+    // Handlers whose subsystems are not built yet.
+    hooks.UnwiredParts = [this] {
+        std::vector<std::string> parts;
+        if (!m_pDatagramChannel->Hooks().HandleRemoteLogoff) {
+            parts.push_back("remote logoff of a network phone (0x3015)");
+        }
+        if (!m_pSessionMonitor->CreateCardReaderDevice) {
+            parts.push_back("smart-card reader devices (CreateCardReaderDevice)");
+        }
+        return parts;
+    };
 }
 
 namespace {
@@ -118,10 +129,13 @@ void CServiceObjects::WireDatagramChannel(Configuration& config) {
     m_pSessionQueries = std::make_unique<CSessionQueries>(m_platform, config);
     m_pSessionQueries->Hooks().ForEachSessionOfUpn = [this](std::u16string_view upn,
                                                             const std::function<void(const CUserLog&)>& visit) {
+        // The trusts are asked for before the session table is taken: a domain controller may take
+        // its time, and device workers wait for that mutex.
+        CIdentity identity = m_pSessionMonitor->Identity().WithTrustsNow();
         CSessionTable& table = m_pSessionMonitor->Table();
         MutexGuard lock(table.Mutex());
         for (const auto& record : table.Records()) {
-            if (record->MatchesUpn(upn, m_pSessionMonitor->Identity())) visit(*record);
+            if (record->MatchesUpn(upn, identity)) visit(*record);
         }
     };
 

@@ -25,9 +25,22 @@ bool SplitUpn(std::u16string_view upn, std::u16string_view& user, std::u16string
 
 CIdentity::CIdentity(ISessions& sessions, const Configuration& config) : m_sessions(sessions), m_config(config) {}
 
+CIdentity CIdentity::WithTrustsNow() const {
+    CIdentity kept(m_sessions, m_config);
+    kept.m_nTrustsError = EnumerateTrusts(kept.m_arrTrusts);
+    kept.m_bTrustsKept = true;
+    return kept;
+}
+
+uint32_t CIdentity::EnumerateTrusts(std::vector<DomainTrust>& out) const {
+    if (!m_bTrustsKept) return m_sessions.EnumerateDomainTrusts(out);
+    out = m_arrTrusts;
+    return m_nTrustsError;
+}
+
 std::optional<std::u16string> CIdentity::TrustDnsName(std::u16string_view netbios) {
     std::vector<DomainTrust> trusts;
-    if (m_sessions.EnumerateDomainTrusts(trusts) != 0) return std::nullopt;
+    if (EnumerateTrusts(trusts) != 0) return std::nullopt;
     for (const auto& trust : trusts) {
         if (EqualsNoCase(trust.NetbiosDomainName, netbios)) return trust.DnsDomainName;
     }
@@ -51,7 +64,7 @@ bool CIdentity::MatchesUpn(std::u16string_view upn, std::u16string_view user, st
     if (!SplitUpn(upn, upnUser, upnDomain) || upnUser.empty() || !EqualsNoCase(upnUser, user)) return false;
     if (upnDomain.find(u'.') == std::u16string_view::npos) return EqualsNoCase(upnDomain, domain);
     std::vector<DomainTrust> trusts;
-    if (m_sessions.EnumerateDomainTrusts(trusts) != 0) return false;
+    if (EnumerateTrusts(trusts) != 0) return false;
     for (const auto& trust : trusts) {
         if (EqualsNoCase(trust.DnsDomainName, upnDomain) && EqualsNoCase(trust.NetbiosDomainName, domain)) return true;
     }
@@ -63,7 +76,7 @@ bool CIdentity::IsKnownUpnDomain(std::u16string_view upn) {
     if (!SplitUpn(upn, upnUser, upnDomain) || upnUser.empty()) return false;
     if (upnDomain.find(u'.') == std::u16string_view::npos) return EqualsNoCase(upnDomain, m_config.g_strComputerName);
     std::vector<DomainTrust> trusts;
-    if (m_sessions.EnumerateDomainTrusts(trusts) != 0) return false;
+    if (EnumerateTrusts(trusts) != 0) return false;
     for (const auto& trust : trusts) {
         if (EqualsNoCase(trust.DnsDomainName, upnDomain)) return true;
     }

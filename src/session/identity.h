@@ -1,11 +1,14 @@
 // Identities of logged-on users: "user@domain", where a domain that the machine trusts is named
 // by its DNS name. The trusts are asked for at every use (they can change while the service
-// runs); when they cannot be enumerated the NetBIOS domain name stands.
+// runs); when they cannot be enumerated the NetBIOS domain name stands. Asking may take a domain
+// controller's time, so work done under the session table mutex uses a copy whose trusts were
+// asked for once, before the mutex was taken (WithTrustsNow).
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/configuration.h"
 #include "platform/sessions.h"
@@ -16,6 +19,9 @@ class CIdentity {
 public:
     // `config` gives g_strComputerName, read at every use.
     CIdentity(ISessions& sessions, const Configuration& config);
+
+    // The same rules with the trusts enumerated once, now, and kept for every later use.
+    CIdentity WithTrustsNow() const;
 
     // The user name, "@" and the domain, or the DNS name of the first trust whose NetBIOS name is
     // the domain.
@@ -35,8 +41,14 @@ public:
     std::optional<std::u16string> TrustDnsName(std::u16string_view netbios);
 
 private:
+    // The trusts: the kept ones when there are, otherwise asked for now. 0 or the error.
+    uint32_t EnumerateTrusts(std::vector<DomainTrust>& out) const;
+
     ISessions& m_sessions;
     const Configuration& m_config;
+    bool m_bTrustsKept = false;
+    uint32_t m_nTrustsError = 0;
+    std::vector<DomainTrust> m_arrTrusts;
 };
 
 // Splits a user principal name at its first "@"; false when there is none.

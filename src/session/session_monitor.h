@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "wire/reply_arena.h"
 #include "config/configuration.h"
@@ -42,10 +43,6 @@ public:
     void OnSessionChange(uint32_t eventCode, const WtsSessionNotification* notification);
     // Fills the table from the existing sessions; only the first successful call does anything.
     bool EnumerateSessions();
-    // One update of a record with session information (or none) and an event code, with all it
-    // entails: log line and audit row, devices, console identity, card sign-in. The record is
-    // deleted on logoff. True when its state changed.
-    bool ApplySessionEvent(CUserLog* record, const WtsInfoEx* info, int32_t code);
     // Publishes the logon state to the devices (on a thread of its own when there are devices).
     void PublishLogonState();
     // The session list message 0x3105 for a phone, allocated from `arena`: 0 or 0x8009000E.
@@ -73,11 +70,26 @@ public:
     std::function<CDevTovrel*(std::u16string_view reader, std::u16string_view deviceId)> CreateCardReaderDevice;
 
 private:
-    std::unique_ptr<CUserLog> CreateRecord(const WtsInfoEx& info, int32_t code);
+    // A log line and audit row, written once the session table mutex is free.
+    using DeferredRecord = std::function<void(ISessionRecords&)>;
+
+    // Runs `work` under the session table mutex and then writes the records it deferred, in the
+    // order it deferred them and in the order of the table's changes, with the mutex free: a slow
+    // disk or a busy audit database then never holds up a device worker's offline test.
+    void UnderTable(const std::function<void()>& work);
+    // Only under the session table mutex. The record is taken as a copy.
+    void Defer(DeferredRecord record) { m_arrDeferred.push_back(std::move(record)); }
+
+    // One update of a record with session information (or none) and an event code, with all it
+    // entails: log line and audit row, devices, console identity, card sign-in. The record is
+    // deleted on logoff. True when its state changed. Under the session table mutex; `identity`
+    // holds the trusts asked for before the mutex was taken.
+    bool ApplySessionEvent(CUserLog* record, const WtsInfoEx* info, int32_t code, CIdentity& identity);
+    std::unique_ptr<CUserLog> CreateRecord(const WtsInfoEx& info, int32_t code, CIdentity& identity);
     bool LockFlagsReversed();
     void TellDevicesUserLeft(const CUserLog& record);
     void TellDevicesUserBack(CUserLog& record);
-    void ConfirmCardSignIn(const CUserLog& record, int32_t code, const WtsInfoEx* info);
+    void ConfirmCardSignIn(const CUserLog& record, int32_t code, const WtsInfoEx* info, CIdentity& identity);
     void RunPublication();
 
     Platform& m_platform;
@@ -92,6 +104,9 @@ private:
     std::once_flag m_versionOnce;
     bool m_bLockFlagsReversed = false;  // written once under m_versionOnce
     std::atomic<bool> m_bPublishing {false};
+    std::vector<DeferredRecord> m_arrDeferred;  // guarded by the session table mutex
+    // Taken before the table mutex is let go and held while the deferred records are written.
+    std::mutex m_recordsOrderMutex;
     // Publication threads still running, so that the destructor can wait for them.
     std::mutex m_threadMutex;
     std::condition_variable m_threadDone;

@@ -3,6 +3,11 @@
 #include "wire/result_codes.h"
 #include "session_test_support.h"
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
 namespace corvane::test {
 namespace {
 
@@ -180,6 +185,61 @@ TEST_F(SessionActionsTest, ShutdownNowAsksTheMachineOnce) {
     EXPECT_EQ(tp.sessions.shutdowns, 1);
     tp.sessions.shutdownError = 1314;
     EXPECT_EQ(actions.ShutdownNow(), 1314u);
+}
+
+// A session change may wait on a domain controller (its trust lookup) or on the disk (its event
+// line and audit row). Meanwhile it holds no lock that a device worker's offline test needs: the
+// offline test takes the session table and its action locks the session.
+TEST_F(SessionActionsTest, AnOfflineActionRunsWhileASessionChangeWaits) {
+    enum class Wait { ForTrusts, ForTheEventLine };
+    for (Wait wait : {Wait::ForTrusts, Wait::ForTheEventLine}) {
+        SCOPED_TRACE(wait == Wait::ForTrusts ? "trust lookup blocks" : "event line blocks");
+        tp.clock.Advance(100000);
+        tp.sessions.idleMilliseconds = 600000;
+        Notify(WTS_SESSION_LOGON, 2);
+        std::promise<void> entered, release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> armed {true};
+        auto block = [&] {
+            if (armed.exchange(false)) {
+                entered.set_value();
+                released.wait();
+            }
+        };
+        if (wait == Wait::ForTrusts) {
+            tp.sessions.onTrustEnumeration = block;
+        } else {
+            records.onRecord = [&](const RecordedEvent& e) {
+                if (e.kind == "change") block();
+            };
+        }
+        AddSession(2, u"anna", u"CONTOSO", u"Console", WtsConnectState::Active, WtsSessionFlags::Lock);
+        std::thread change([&] { Notify(WTS_SESSION_LOCK, 2); });
+        if (entered.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            release.set_value();
+            change.join();
+            FAIL() << "the session change never waited";
+        }
+
+        const size_t disconnectsBefore = tp.sessions.Disconnected().size();
+        auto offline = std::async(std::launch::async, [&] {
+            MutexGuard lock(monitor->Table().Mutex());
+            CLogonOpt o = option;
+            o.m_nOption = LogonOption::LockWhenOffline;
+            o.m_ftTime = session.m_ftUpdate + 10 * kSecond;
+            return actions.OfflineAction(session, o, device, SecondsAgo(60));
+        });
+        const bool ranMeanwhile = offline.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        release.set_value();
+        change.join();
+        tp.sessions.onTrustEnumeration = nullptr;
+        records.onRecord = nullptr;
+        EXPECT_TRUE(ranMeanwhile) << "the offline action waited for the session change";
+        EXPECT_TRUE(offline.get());
+        EXPECT_EQ(tp.sessions.Disconnected().size(), disconnectsBefore + 1);
+        Notify(WTS_SESSION_LOGOFF, 2);
+        AddSession(2, u"anna", u"CONTOSO");
+    }
 }
 
 }  // namespace

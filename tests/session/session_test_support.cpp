@@ -3,6 +3,7 @@
 namespace corvane::test {
 
 void RecordingRecords::Add(RecordedEvent e) {
+    if (onRecord) onRecord(e);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_events.push_back(std::move(e));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,6 +40,9 @@ public:
                      std::u16string_view reader) override;
     void OnOfflineAction(const CUserLog& r, const CLogonOpt& option, const CDevTovrel& device) override;
     void OnAwayAction(const CUserLog& r, const CLogonOpt& option, const CDevTovrel& device) override;
+
+    // Runs before each record is kept, outside the recorder's lock (a disk taking its time).
+    std::function<void(const RecordedEvent&)> onRecord;
 
     std::vector<RecordedEvent> Events() const;
     std::vector<RecordedEvent> Of(const std::string& kind) const;

@@ -130,6 +130,7 @@ uint32_t FakeSessions::RunIdleProgram(uint32_t, int32_t* exitCode) {
 }
 
 uint32_t FakeSessions::EnumerateDomainTrusts(std::vector<DomainTrust>& out) {
+    if (onTrustEnumeration) onTrustEnumeration();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (trustError) return trustError;
     out = trusts;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ public:
     uint32_t logoffError = 0;
     uint32_t trustError = 0;
     std::vector<DomainTrust> trusts;
+    // Runs at every trust enumeration before it answers (a domain controller taking its time).
+    std::function<void()> onTrustEnumeration;
     uint32_t osMajor = 10;
     uint32_t osMinor = 0;
     uint32_t shutdownError = 0;
