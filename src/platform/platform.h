@@ -8,6 +8,7 @@
 
 #include "platform/append_files.h"
 #include "platform/certificates.h"
+#include "platform/bluetooth_radios.h"
 #include "platform/clock.h"
 #include "platform/csp_containers.h"
 #include "platform/diagnostic_log.h"
@@ -15,6 +16,7 @@
 #include "platform/key_container.h"
 #include "platform/library_loader.h"
 #include "platform/named_mutex.h"
+#include "platform/pc_software.h"
 #include "platform/registry.h"
 #include "platform/service_host.h"
 #include "platform/service_manager.h"
@@ -47,6 +49,8 @@ struct Platform {
     ICrlRetriever* crlRetriever = nullptr;
     ICspContainers* cspContainers = nullptr;
     IFolderFiles* folderFiles = nullptr;
+    IBluetoothRadios* bluetoothRadios = nullptr;
+    IPcSoftware* pcSoftware = nullptr;
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

@@ -6,7 +6,10 @@
 #include "audit/audit_log.h"
 #include "channel/status_notification.h"
 #include "device/cdev_pcsc.h"
+#include "device/ble_service.h"
 #include "device/device_map.h"
+#include "device/radio_monitor.h"
+#include "phone/device_session.h"
 #include "service/service_install.h"
 #include "session/event_log.h"
 #include "session/device_sessions.h"
@@ -37,6 +40,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     WireCardReaders(app);
     WireDatagramChannel(config);
     WireStreamChannel(app);
+    WireBluetooth(app);
 
     // Installation verbs.
     hooks.InstallService = [this] {
@@ -50,6 +54,11 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.DatagramThread = [this](CCorvaneApp& a) {
         m_pDatagramChannel->ReceiveThread({a.m_bStop, a.m_bUdpStopped, a.m_sockUdp});
     };
+    hooks.LoadBleLibrary = [this] {
+        m_pBleService->LoadBleLibrary();
+        return 0u;
+    };
+    hooks.RadioMonitorThread = [this](CCorvaneApp&) { m_pRadioMonitor->Run(); };
     hooks.EnumerateSessions = [this] { return m_pSessionMonitor->EnumerateSessions(); };
     // Control handler.
     hooks.OnSessionChange = [this](uint32_t eventType, const WtsSessionNotification* notification) {
@@ -57,6 +66,8 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     };
     // Stop sequence: BleLibraryLoaded, StopBle (FinP11: WireTokens; SendStatusNotification: WireStreamChannel).
     hooks.RequestStopDevices = [this] { m_pDevices->ForEach([](CDevTovrel& device) { device.RequestStop(); }); };
+    hooks.BleLibraryLoaded = [this] { return m_pBleService->BleLibraryLoaded(); };
+    hooks.StopBle = [this] { m_pBleService->StopBle(); };
     // ExitInstance.
     hooks.FreeNetworkDevices = [this] { m_pNetDevices->ClearNetDevices(); };
     hooks.FreeDeviceMap = [this] { m_pDevices->Clear(); };
@@ -185,6 +196,39 @@ void CServiceObjects::WireTokens(CCorvaneApp& app) {
     hooks.InitP11 = [this] { return m_pTokens->Binding().InitP11(); };
     // Stop sequence: the library is finalised, which also ends the slot event thread.
     hooks.FinP11 = [this] { m_pTokens->Binding().FinP11(); };
+
+void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
+    Configuration& config = app.Config();
+    m_pBleService = std::make_unique<CBleService>(
+        m_platform, config, *m_pDevices,
+        BleAppState {app.m_bStop, app.m_bRadioStopped, app.BleRestartRequested, app.ActiveWorkerCount});
+    m_pRadioMonitor = std::make_unique<CRadioMonitor>(*m_pBleService);
+    m_pDeviceSession = std::make_unique<CDeviceSession>(
+        BthDeviceEnv {m_platform, config, *m_pWorkerHost, m_pBleService->Slot()});
+
+    CBleService& ble = *m_pBleService;
+    CDeviceSession& session = *m_pDeviceSession;
+    ble.HandleDeviceRequest = [&session](BleConnection& connection, const uint8_t* request, size_t size,
+                                         ReplyArena& arena, uint8_t** reply, size_t* replySize) {
+        return session.HandleDeviceRequest(connection, request, size, arena, reply, replySize);
+    };
+    ble.TeardownConnection = [&session](BleConnection* connection) { session.TeardownConnection(connection); };
+    // The stream channel fills the notification hook; it is read when a notification is due.
+    ServiceHooks& hooks = app.Hooks();
+    ble.SendStatusNotification = [&hooks](const BleStatusRecord& status) {
+        if (hooks.SendStatusNotification) hooks.SendStatusNotification(status.data(), status.size());
+    };
+
+    DeviceSessionHooks& phone = session.Hooks();
+    phone.OnBleSignal = [&ble](uint64_t device, int16_t rssi) { ble.OnBleSignal(device, rssi); };
+    phone.BuildSessionList = [this](uint8_t*& message, size_t& size, ReplyArena& arena) {
+        return m_pSessionMonitor->BuildSessionList(message, size, arena);
+    };
+    phone.GetPublished = [this](std::u16string& user, uint16_t& state) {
+        m_pSessionMonitor->LogonState().GetPublished(user, state);
+    };
+    // The logon relay (RelayLogonRequest) comes with the stream channel, the remote session
+    // operations and the container-list update with their own subsystems.
 }
 
 void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {

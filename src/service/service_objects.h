@@ -27,6 +27,9 @@ struct DeviceWorkerHost;
 class CAuditDatabase;
 class CDeviceSessions;
 class ICardIdentitySource;
+class CBleService;
+class CDeviceSession;
+class CRadioMonitor;
 class CAuditLog;
 class CEventLog;
 class CSessionActions;
@@ -61,12 +64,15 @@ public:
     CStreamRequestHandler& StreamRequests() { return *m_pStreamRequests; }
     CStreamListener& StreamListener() { return *m_pStreamListener; }
     CLogonRelay& LogonRelay() { return *m_pLogonRelay; }
+    CBleService& BleService() { return *m_pBleService; }
+    CDeviceSession& DeviceSession() { return *m_pDeviceSession; }
 
 private:
     void WireDatagramChannel(Configuration& config);
     void WireCardReaders(CCorvaneApp& app);
     void WireTokens(CCorvaneApp& app);
     void WireStreamChannel(CCorvaneApp& app);
+    void WireBluetooth(CCorvaneApp& app);
 
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
@@ -103,6 +109,11 @@ private:
     std::unique_ptr<CStreamRequestHandler> m_pStreamRequests;
     std::unique_ptr<CStreamListener> m_pStreamListener;
     std::unique_ptr<CLogonRelay> m_pLogonRelay;
+    // Phones over Bluetooth LE: the library binding with its radio monitor, and the handler of
+    // the phones' passive-channel requests.
+    std::unique_ptr<CBleService> m_pBleService;
+    std::unique_ptr<CRadioMonitor> m_pRadioMonitor;
+    std::unique_ptr<CDeviceSession> m_pDeviceSession;
 };
 
 }  // namespace corvane

@@ -45,7 +45,9 @@ TestPlatform::TestPlatform()
     m_platform.sessions = &sessions;
     m_platform.keyContainers = &keyContainers;
     m_platform.smartCards = &smartCards;
+    m_platform.bluetoothRadios = &bluetoothRadios;
     m_platform.libraries = &libraries;
+    m_platform.pcSoftware = &pcSoftware;
 }
 
 TestPlatform::~TestPlatform() {

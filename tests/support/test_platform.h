@@ -24,6 +24,7 @@
 #include "platform/posix/posix_sockets.h"
 #endif
 #include "platform/posix/posix_system_messages.h"
+#include "support/fake_bluetooth_radios.h"
 #include "support/fake_clock.h"
 #include "support/fake_service_host.h"
 #include "support/fake_service_manager.h"
@@ -76,6 +77,10 @@ public:
     FakeKeyContainers keyContainers;
     FakeSmartCards smartCards {clock};
     TestLibraryLoader libraries;  // the real loader: tests load their own test libraries
+    FakeBluetoothRadios bluetoothRadios;
+    FakePcSoftware pcSoftware;
+    // A scripted loader a test may put in place of the real one.
+    FakeLibraryLoader fakeLibraries;
 
 private:
     mutable std::mutex m_mutex;

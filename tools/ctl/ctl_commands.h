@@ -20,6 +20,7 @@ int RunAudit(const Args& args);    // ctl_audit.cpp
 int RunStream(const Args& args);     // ctl_stream.cpp
 int RunBleStatus(const Args& args);  // ctl_stream.cpp
 int RunRelay(const Args& args);      // ctl_stream.cpp
+int RunRadio(const Args& args);    // ctl_radio.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1.
 int Fail(const std::string& message);

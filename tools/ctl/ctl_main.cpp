@@ -30,6 +30,7 @@ const Verb kVerbs[] = {
     {"stream", RunStream, "stream CODE [STATUS] [HEX] [--keyed] [--port PORT]"},
     {"ble-status", RunBleStatus, "ble-status [--keyed] [--port PORT]"},
     {"relay", RunRelay, "relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]"},
+    {"radio", RunRadio, "radio [on|off]"},
 };
 
 int Usage() {

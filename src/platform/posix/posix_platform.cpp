@@ -4,12 +4,14 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_append_files.h"
 #include "platform/posix/posix_certificates.h"
+#include "platform/posix/posix_bluetooth_radios.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_crl_retriever.h"
 #include "platform/posix/posix_csp_stand_in.h"
 #include "platform/posix/posix_folder_files.h"
 #include "platform/posix/posix_key_containers.h"
 #include "platform/posix/posix_library_loader.h"
+#include "platform/posix/posix_pc_software.h"
 #include "platform/posix/posix_mutexes.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_service_host.h"
@@ -36,6 +38,8 @@ public:
           m_serviceManager(root),
           m_certificates(root.TrustDir(), root.NtAuthDir()),
           m_cspStandIn(root.CspStoreDir()),
+          m_bluetoothRadios(root),
+          m_pcSoftware(root),
           m_sessions(posix::SimSessionDirectory(root), m_clock, posix::NotifyServiceBySocket(root.ControlSocketPath()),
                      &m_diagnostics) {
         m_platform.clock = &m_clock;
@@ -57,6 +61,8 @@ public:
         m_platform.crlRetriever = &m_crlRetriever;
         m_platform.cspContainers = &m_cspStandIn;
         m_platform.folderFiles = &m_folderFiles;
+        m_platform.bluetoothRadios = &m_bluetoothRadios;
+        m_platform.pcSoftware = &m_pcSoftware;
     }
     Platform& Get() override { return m_platform; }
     void SetArguments(int argc, char** argv) override {
@@ -87,6 +93,8 @@ private:
     posix::PosixCrlRetriever m_crlRetriever;
     posix::PosixCspStandIn m_cspStandIn;
     posix::PosixFolderFiles m_folderFiles;
+    posix::PosixBluetoothRadios m_bluetoothRadios;
+    posix::PosixPcSoftware m_pcSoftware;
     Platform m_platform;
     posix::PosixSessions m_sessions;
 };

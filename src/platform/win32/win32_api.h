@@ -14,6 +14,7 @@
 #undef GetModuleFileName
 #undef GetSystemDirectory
 #undef InitiateShutdown
+#undef LoadLibrary
 #undef OpenService
 #undef RegisterDeviceNotification
 #undef RegisterServiceCtrlHandlerEx

@@ -6,11 +6,13 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_append_files.h"
 #include "platform/win32/win32_certificates.h"
+#include "platform/win32/win32_bluetooth_radios.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_csp_containers.h"
 #include "platform/win32/win32_folder_files.h"
 #include "platform/win32/win32_key_containers.h"
 #include "platform/win32/win32_library_loader.h"
+#include "platform/win32/win32_pc_software.h"
 #include "platform/win32/win32_mutexes.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_service_host.h"
@@ -47,6 +49,8 @@ public:
         m_platform.crlRetriever = &m_crlRetriever;
         m_platform.cspContainers = &m_cspContainers;
         m_platform.folderFiles = &m_folderFiles;
+        m_platform.bluetoothRadios = &m_bluetoothRadios;
+        m_platform.pcSoftware = &m_pcSoftware;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -71,6 +75,8 @@ private:
     win32::Win32CrlRetriever m_crlRetriever;
     win32::Win32CspContainers m_cspContainers;
     win32::Win32FolderFiles m_folderFiles;
+    win32::Win32BluetoothRadios m_bluetoothRadios;
+    win32::Win32PcSoftware m_pcSoftware;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };

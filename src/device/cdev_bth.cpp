@@ -1,0 +1,225 @@
+#include "device/cdev_bth.h"
+
+#include "device/device_map.h"
+#include "platform/text.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr uint32_t kPollMilliseconds = 100;
+constexpr uint32_t kBusyPollMilliseconds = 10;
+constexpr uint32_t kWorkerCycleSteps = 20;
+
+std::u16string LinkMutexName(std::u16string_view id) {
+    return Utf8ToUtf16(FormatUtf8(kMutexBthDevicePattern, Utf16ToUtf8(id).c_str()));
+}
+
+}  // namespace
+
+CDevBth::CDevBth(BthDeviceEnv env, BleConnection& connection)
+    : CDevTovrel(*env.platform.clock, connection.m_strDeviceId, connection.m_strDeviceName,
+                 DeviceKind::BluetoothPhone),
+      m_env(env) {
+    m_nLinkKind = connection.m_nKind;
+    m_hBleDevice = connection.m_hDevice;
+    m_pConnection = &connection;
+    const uint32_t now = m_clock.GetTickCount();
+    m_dwLastTransmitTick = now;
+    m_dwLastActivityTick = now;
+    m_dwLastCheckTick = now;
+    m_bPresent = 1;
+    m_hConnectionLock = OpenOrCreateMutex(m_env.platform, m_strId);
+    const std::u16string linkName = LinkMutexName(m_strId);
+    m_hLinkMutex = OpenOrCreateMutex(m_env.platform, linkName);
+    m_hContentMutex = OpenOrCreateMutex(m_env.platform, linkName + u"_Content");
+}
+
+CDevBth::~CDevBth() {
+    Close();
+    {
+        MutexGuard lock(m_hConnectionLock);
+        if (m_pConnection && m_pConnection->m_pDevice == this) m_pConnection->m_pDevice = nullptr;
+        m_pConnection = nullptr;
+    }
+    // A closing thread may still be giving the handle back. With the last reference gone no
+    // transmission can be in progress, so only closing threads count here, and each ends on its
+    // own: waiting for them without a time limit never frees the device under one of them.
+    while (m_nBusy.load() > 0) m_clock.Sleep(kBusyPollMilliseconds);
+    DiscardSession();
+}
+
+void CDevBth::Rebind(BleConnection& connection, std::u16string_view name) {
+    {
+        // Every connection of this phone shares the lock of the device ID.
+        MutexGuard lock(m_hConnectionLock);
+        if (m_pConnection && m_pConnection != &connection) m_pConnection->m_pDevice = nullptr;
+        m_pConnection = &connection;
+    }
+    {
+        MutexGuard map(m_env.config.m_hDevTovrelMutex);
+        m_strName = std::u16string(name);
+    }
+    if (connection.m_hDevice != m_hBleDevice.load()) ReleaseBleDevice();
+    m_nLinkKind = connection.m_nKind;
+    m_hBleDevice = connection.m_hDevice;
+    m_bFlag1 = 0;
+    m_bFlag2 = 0;
+    m_bPresent = 1;
+    m_bClosed = 0;
+    DiscardSession();
+    m_dwLossTick = 0;
+    ClearAwayMarks();
+    // The token caches start afresh with the new connection.
+    m_nCacheGeneration.fetch_add(1);
+    StopRssiStatistics();
+    std::lock_guard<std::mutex> lock(m_rssiMutex);
+    m_nStatsCount = 0;
+    m_nStatsMax = m_nStatsMin = 0;
+    m_nStatsSum = 0;
+}
+
+uint32_t CDevBth::CloseIfDevice(uint64_t handle) {
+    const uint64_t own = m_hBleDevice.load();
+    if (own == 0 || own != handle) return kNteInvalidHandle;
+    Close();
+    return 0;
+}
+
+bool CDevBth::IsConnected() { return m_bPresent.load() == 1 && m_bClosed.load() == 0; }
+
+uint32_t CDevBth::Close() {
+    m_bClosed = 1;
+    uint32_t expected = 0;
+    m_dwLossTick.compare_exchange_strong(expected, m_clock.GetTickCount() | 1);
+    DiscardSession();
+    ReleaseBleDevice();
+    return 0;
+}
+
+void CDevBth::ReleaseBleDevice() {
+    if (m_hBleDevice.load() == 0) return;
+    IBleLibrary* ble = m_env.ble;
+    const uint64_t cookie = m_hSignalCookie.exchange(0);
+    if (ble && cookie != 0) ble->RemoveSignalStrengthEvent(m_hBleDevice.load(), cookie);
+    m_nBusy.fetch_add(1);
+    auto closing = [this, ble] {
+        uint64_t handle = 0;
+        {
+            MutexGuard lock(m_env.config.m_hSvrMutex);
+            handle = m_hBleDevice.exchange(0);
+            m_hActiveChannel = 0;
+        }
+        if (handle != 0) {
+            // Transmissions in progress finish first.
+            while (m_nBusy.load() > 1) m_clock.Sleep(kBusyPollMilliseconds);
+            if (ble) ble->CloseDevice(handle);
+        }
+        m_nBusy.fetch_sub(1);
+    };
+    if (!m_env.platform.threads->CreateThread(closing)) closing();
+}
+
+void CDevBth::DiscardSession() {
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    if (m_hSessionCipher) CipherDestroy(m_hSessionCipher);
+    m_hSessionCipher = nullptr;
+    m_nSecureState = SecureState::Plain;
+}
+
+void CDevBth::ClearAwayMarks() {
+    std::lock_guard<std::mutex> lock(m_optionMutex);
+    for (auto& option : m_arrOptions) {
+        if (option->m_nOption < 0) option->m_dwAwaySince = 0;
+    }
+}
+
+void CDevBth::StartWorker() { StartDeviceWorker(*this, m_env.workers); }
+
+uint32_t CDevBth::Run() {
+    while (!IsStopping()) {
+        // A closed phone with nothing left to watch leaves the map after a while.
+        const uint32_t lossTick = m_dwLossTick.load();
+        bool noOptions;
+        {
+            std::lock_guard<std::mutex> lock(m_optionMutex);
+            noOptions = m_arrOptions.empty();
+        }
+        if (m_bClosed.load() && lossTick != 0 && noOptions && m_nBusy.load() == 0 &&
+            TicksSince(m_clock.GetTickCount(), lossTick) > kBthLingerMilliseconds) {
+            return 1;
+        }
+        for (uint32_t step = 0; step < kWorkerCycleSteps && !IsStopping(); ++step) m_clock.Sleep(kPollMilliseconds);
+    }
+    return 1;
+}
+
+void CDevBth::OnSignalSample(int16_t rssi) {
+    {
+        std::lock_guard<std::mutex> lock(m_rssiMutex);
+        m_nLastRssi = rssi;
+        m_bHaveRssi = 1;
+        if (m_bStatsOn) {
+            if (m_nStatsCount == 0) {
+                m_nStatsMax = m_nStatsMin = rssi;
+            } else {
+                if (rssi > m_nStatsMax) m_nStatsMax = rssi;
+                if (rssi < m_nStatsMin) m_nStatsMin = rssi;
+            }
+            m_nStatsSum += rssi;
+            ++m_nStatsCount;
+        }
+    }
+    const uint32_t now = m_clock.GetTickCount();
+    std::lock_guard<std::mutex> lock(m_optionMutex);
+    for (auto it = m_arrOptions.rbegin(); it != m_arrOptions.rend(); ++it) {
+        CLogonOpt& option = **it;
+        if (option.m_nOption >= 0) continue;
+        option.m_dwLastSample = now;
+        if (rssi < static_cast<int16_t>(option.m_nOption)) {
+            if (option.m_dwAwaySince == 0) option.m_dwAwaySince = now;
+        } else {
+            option.m_dwAwaySince = 0;
+        }
+    }
+}
+
+void CDevBth::StartRssiStatistics() {
+    std::lock_guard<std::mutex> lock(m_rssiMutex);
+    m_bStatsOn = 1;
+    m_nStatsCount = 0;
+    m_nStatsMax = m_nStatsMin = 0;
+    m_nStatsSum = 0;
+}
+
+void CDevBth::StopRssiStatistics() {
+    std::lock_guard<std::mutex> lock(m_rssiMutex);
+    m_bStatsOn = 0;
+}
+
+RssiStatistics CDevBth::ReadRssiStatistics() {
+    std::lock_guard<std::mutex> lock(m_rssiMutex);
+    RssiStatistics stats;
+    stats.count = static_cast<uint16_t>(m_nStatsCount);
+    if (m_nStatsCount > 0) {
+        stats.average = static_cast<int16_t>(m_nStatsSum / static_cast<int64_t>(m_nStatsCount));
+        stats.maximum = m_nStatsMax;
+        stats.minimum = m_nStatsMin;
+    }
+    return stats;
+}
+
+PhoneListFields CDevBth::GetPhoneListFields() {
+    PhoneListFields fields;
+    fields.cacheGeneration = m_nCacheGeneration.load();
+    fields.firstFlag = m_bFlag1.load();
+    fields.secondFlag = m_bFlag2.load();
+    fields.containerListMode = m_bContainerListMode.load();
+    fields.linkKind = m_nLinkKind.load();
+    std::lock_guard<std::mutex> lock(m_rssiMutex);
+    fields.haveRssi = m_bHaveRssi != 0;
+    fields.lastRssi = m_nLastRssi;
+    return fields;
+}
+
+}  // namespace corvane

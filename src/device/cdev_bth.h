@@ -1,0 +1,144 @@
+// A phone seen as a device: created when a phone completes its first hello on its passive BLE
+// channel, rebound to every later connection of the same phone. It carries the phone's flag
+// bytes, its signal samples and statistics, and the link state that the phone list reports.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "config/configuration.h"
+#include "crypto/cipher.h"
+#include "device/ble_connection.h"
+#include "device/ble_library.h"
+#include "device/cdev_tovrel.h"
+#include "device/device_worker.h"
+#include "platform/platform.h"
+
+namespace corvane {
+
+class DeviceMap;
+
+// What a phone device needs from the service: the platform, the host of device workers (the
+// device map its worker leaves at its end, the worker counter of the stop sequence) and the BLE
+// library.
+struct BthDeviceEnv {
+    Platform& platform;
+    Configuration& config;
+    DeviceWorkerHost& workers;
+    IBleLibrary* ble = nullptr;
+};
+
+// The RSSI statistics a phone asks for with its signal statistics request.
+struct RssiStatistics {
+    uint16_t count = 0;
+    int16_t average = 0;
+    int16_t maximum = 0;
+    int16_t minimum = 0;
+};
+
+// The fields of one record of the phone list.
+struct PhoneListFields {
+    uint32_t cacheGeneration = 0;
+    uint8_t firstFlag = 0;
+    uint8_t secondFlag = 0;
+    uint32_t containerListMode = 0;
+    uint32_t linkKind = 0;
+    bool haveRssi = false;
+    int16_t lastRssi = 0;
+};
+
+// How long a closed phone with no logon options stays in the device map.
+inline constexpr uint32_t kBthLingerMilliseconds = 30000;
+inline constexpr uint32_t kNteInvalidHandle = 0x80090026;
+
+class CDevBth final : public CDevTovrel {
+public:
+    // A new device for the phone served by `connection`, whose hello has just succeeded. The
+    // creator adds it to the device map and then calls StartWorker.
+    CDevBth(BthDeviceEnv env, BleConnection& connection);
+    ~CDevBth() override;
+
+    // Attaches the device to a new connection after a fresh hello: the old connection loses its
+    // device pointer, the link state, flag bytes, session and statistics start afresh. The name
+    // changes under the device map mutex, under which the phone list reads it.
+    void Rebind(BleConnection& connection, std::u16string_view name);
+    // Close when `handle` is this device's BLE handle (non-zero); else 0x80090026.
+    uint32_t CloseIfDevice(uint64_t handle);
+
+    bool IsConnected() override;
+    uint32_t Close() override;
+    void StartWorker() override;
+    uint32_t Run() override;
+
+    // One signal-strength sample (called under the device map mutex; takes no device lock).
+    void OnSignalSample(int16_t rssi);
+    // The statistics operations of the phone's signal statistics request.
+    void StartRssiStatistics();
+    void StopRssiStatistics();
+    RssiStatistics ReadRssiStatistics();
+
+    // The phone's flag bytes (set through its status request).
+    uint8_t GetFirstFlag() const { return m_bFlag1.load(); }
+    uint8_t GetSecondFlag() const { return m_bFlag2.load(); }
+    void SetFirstFlag(uint8_t value) { m_bFlag1 = value; }
+    void SetSecondFlag(uint8_t value) { m_bFlag2 = value; }
+    void SetContainerListMode() { m_bContainerListMode = 1; }
+    uint32_t GetContainerListMode() const { return m_bContainerListMode.load(); }
+
+    uint64_t GetBleDevice() const { return m_hBleDevice.load(); }
+    void SetSignalCookie(uint64_t cookie) { m_hSignalCookie = cookie; }
+    uint32_t GetLinkKind() const { return m_nLinkKind.load(); }
+    // Under the connection lock: the connection serving the phone, and its detachment when that
+    // connection ends.
+    BleConnection* GetConnection() const { return m_pConnection; }
+    void DetachConnection(const BleConnection& connection) {
+        if (m_pConnection == &connection) m_pConnection = nullptr;
+    }
+    PhoneListFields GetPhoneListFields();
+
+private:
+    // Gives the phone's BLE handle back to the library on a closing thread, once transmissions in
+    // progress have finished.
+    void ReleaseBleDevice();
+    void DiscardSession();
+    void ClearAwayMarks();
+
+    BthDeviceEnv m_env;
+    // The named mutex of the device ID: the connections' lock, which guards m_pConnection.
+    MutexHandle m_hConnectionLock;
+    MutexHandle m_hLinkMutex;     // "Global\\Corvane_BTH_<id>"
+    MutexHandle m_hContentMutex;  // the same with "_Content"
+    std::atomic<int32_t> m_nBusy {0};
+    std::atomic<uint32_t> m_dwLossTick {0};
+    std::atomic<uint8_t> m_bFlag1 {0};
+    std::atomic<uint8_t> m_bFlag2 {0};
+    std::atomic<uint32_t> m_nCacheGeneration {0};
+    std::atomic<uint32_t> m_bContainerListMode {0};
+    std::atomic<uint32_t> m_nLinkKind {0};
+    BleConnection* m_pConnection = nullptr;  // guarded by m_hConnectionLock
+    std::atomic<uint64_t> m_hBleDevice {0};
+    std::atomic<uint64_t> m_hActiveChannel {0};
+    std::atomic<uint64_t> m_hSignalCookie {0};
+    // Signal samples and statistics: written by the library's signal thread, read by requests.
+    std::mutex m_rssiMutex;
+    int16_t m_nLastRssi = 0;
+    uint32_t m_bHaveRssi = 0;
+    uint32_t m_bStatsOn = 0;
+    uint32_t m_nStatsCount = 0;
+    int16_t m_nStatsMax = 0;
+    int16_t m_nStatsMin = 0;
+    int64_t m_nStatsSum = 0;
+    // The session of the active channel.
+    std::mutex m_sessionMutex;
+    CipherHandle m_hSessionCipher = nullptr;
+    uint32_t m_nSecureState = SecureState::Plain;
+    std::atomic<uint32_t> m_dwLastTransmitTick {0};
+    std::atomic<uint32_t> m_dwLastActivityTick {0};
+    std::atomic<uint32_t> m_dwLastCheckTick {0};
+    std::atomic<uint32_t> m_bPresent {0};
+    std::atomic<uint32_t> m_bClosed {0};
+};
+
+}  // namespace corvane

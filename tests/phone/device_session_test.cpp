@@ -1,0 +1,371 @@
+// The requests of a phone's passive channel: the hello with its checks and key, the keyed
+// requests, the phone device binding and the teardown.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "crypto/session_key.h"
+#include "device/device_map.h"
+#include "phone/device_hello.h"
+#include "phone/device_session.h"
+#include "support/fake_ble_library.h"
+#include "support/phone_keys.h"
+#include "support/test_platform.h"
+#include "wire/msg_header.h"
+#include "wire/result_codes.h"
+
+namespace corvane::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Answer {
+    uint32_t rc = 0;
+    MsgHeader header;
+    Bytes payload;
+};
+
+Bytes Message(uint16_t code, const Bytes& payload) {
+    Bytes m(MsgHeader::kSize + payload.size());
+    MsgHeader {code, static_cast<uint16_t>(payload.size()), 0}.Encode(m.data());
+    std::copy(payload.begin(), payload.end(), m.begin() + MsgHeader::kSize);
+    return m;
+}
+
+Bytes HelloPayload(const char* id, const char* name, const Bytes& key) {
+    return BuildDeviceHelloRequest(id, name, "2.0", key.data(), key.size());
+}
+
+class DeviceSessionTest : public ::testing::Test {
+protected:
+    DeviceSessionTest() {
+        OpenServiceMutexes(tp.Get(), config);
+        config.g_strHostGuid = u"{01234567-89AB-CDEF-0123-456789ABCDEF}";
+        config.g_strComputerName = u"DESK7";
+        config.g_strDnsDomain = u"corp.example";
+        session = std::make_unique<CDeviceSession>(BthDeviceEnv {tp.Get(), config, workerHost, &ble});
+        // The dispatch of the BLE service: the phone with that handle takes the sample.
+        session->Hooks().OnBleSignal = [this](uint64_t device, int16_t rssi) {
+            devices.ForEachUntil([&](CDevTovrel& d) {
+                auto* phone = dynamic_cast<CDevBth*>(&d);
+                if (!phone || phone->GetBleDevice() != device) return false;
+                phone->OnSignalSample(rssi);
+                return true;
+            });
+        };
+        session->Hooks().GetPublished = [](std::u16string& user, uint16_t& state) {
+            user = u"alice";
+            state = 1;
+        };
+    }
+    ~DeviceSessionTest() override {
+        for (BleConnection* c : connections) session->TeardownConnection(c);
+        devices.ForEach([](CDevTovrel& d) { d.RequestStop(); });
+        tp.threads.JoinAll();
+    }
+
+    BleConnection& NewConnection() {
+        auto* c = new BleConnection;
+        c->m_hDevice = ble.AddPhone();
+        connections.push_back(c);
+        return *c;
+    }
+    void Teardown(BleConnection& c) {
+        connections.erase(std::find(connections.begin(), connections.end(), &c));
+        session->TeardownConnection(&c);
+    }
+
+    Answer Send(BleConnection& c, const Bytes& message) {
+        ReplyArena arena;
+        uint8_t* reply = nullptr;
+        size_t size = 0;
+        Answer a;
+        a.rc = session->HandleDeviceRequest(c, message.data(), message.size(), arena, &reply, &size);
+        if (a.rc == 0) {
+            a.header = *MsgHeader::Decode(reply, size);
+            a.payload.assign(reply + MsgHeader::kSize, reply + size);
+        }
+        return a;
+    }
+
+    // A successful hello; returns the phone's copy of the session cipher.
+    CipherHandle Hello(BleConnection& c, const char* id, uint16_t code = kHelloCode, uint32_t bits = 1024) {
+        const TestKeyPair& key = PhoneTestKey(bits);
+        const Answer a = Send(c, Message(code, HelloPayload(id, "Pixel", key.publicDer)));
+        EXPECT_EQ(a.rc, 0u);
+        DeviceHelloReply reply;
+        EXPECT_EQ(ParseDeviceHelloReply(a.payload.data(), a.payload.size(), reply), 0u);
+        CipherHandle cipher = nullptr;
+        EXPECT_EQ(UnwrapSessionKey(key.handle, reply.wrappedKey, reply.wrappedKeyLength, &cipher),
+                  SessionKeyStatus::Ok);
+        ciphers.push_back(cipher);
+        return cipher;
+    }
+
+    // A keyed request and its opened reply.
+    Answer Keyed(BleConnection& c, CipherHandle cipher, uint16_t code, const Bytes& plain) {
+        Bytes sealed(plain.size() + kSessionPaddingMax);
+        size_t n = 0;
+        if (!plain.empty()) SessionEncrypt(cipher, plain.data(), plain.size(), sealed.data(), &n);
+        sealed.resize(n);
+        Answer a = Send(c, Message(code, sealed));
+        if (a.rc == 0 && !a.payload.empty()) {
+            Bytes opened(a.payload.size());
+            size_t m = 0;
+            EXPECT_EQ(SessionDecrypt(cipher, a.payload.data(), a.payload.size(), opened.data(), &m),
+                      SessionKeyStatus::Ok);
+            opened.resize(m);
+            a.payload = opened;
+        }
+        return a;
+    }
+
+    CDevBth* Device(const char16_t* id) {
+        CDevTovrel* d = devices.Find(id);
+        if (d) DeviceMap::Release(d);
+        return dynamic_cast<CDevBth*>(d);
+    }
+
+    TestPlatform tp;
+    Configuration config;
+    DeviceMap devices {config};
+    std::atomic<int32_t> workers {0};
+    DeviceWorkerHost workerHost {tp.threads, devices, workers};
+    FakeBleLibrary ble;
+    std::unique_ptr<CDeviceSession> session;
+    std::vector<BleConnection*> connections;
+    std::vector<CipherHandle> ciphers;
+
+public:
+    void TearDown() override {
+        for (CipherHandle c : ciphers) CipherDestroy(c);
+    }
+};
+
+TEST_F(DeviceSessionTest, HelloAnswersWithHostIdentityAndAKeyThePhoneCanUnwrap) {
+    BleConnection& c = NewConnection();
+    const TestKeyPair& key = PhoneTestKey(1024);
+    const Answer a = Send(c, Message(kHelloCode, HelloPayload("phone-1", "Pixel", key.publicDer)));
+    ASSERT_EQ(a.rc, 0u);
+    EXPECT_EQ(a.header.code, 0x8101);
+    DeviceHelloReply reply;
+    ASSERT_EQ(ParseDeviceHelloReply(a.payload.data(), a.payload.size(), reply), 0u);
+    EXPECT_EQ(reply.hostGuid, "{01234567-89AB-CDEF-0123-456789ABCDEF}");
+    EXPECT_EQ(reply.computerName, "DESK7");
+    EXPECT_EQ(reply.dnsDomain, "corp.example");
+    EXPECT_EQ(reply.wrappedKeyLength, 128);
+    EXPECT_EQ(a.payload.size(), 50u + 6 + 13 + 128);
+    CipherHandle cipher = nullptr;
+    ASSERT_EQ(UnwrapSessionKey(key.handle, reply.wrappedKey, 128, &cipher), SessionKeyStatus::Ok);
+    CipherDestroy(cipher);
+
+    EXPECT_EQ(c.m_nSecureState, SecureState::Keyed);
+    EXPECT_EQ(c.m_strDeviceId, u"phone-1");
+    EXPECT_EQ(c.m_strDeviceName, u"Pixel");
+    CDevBth* device = Device(u"phone-1");
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(c.m_pDevice, device);
+    EXPECT_TRUE(device->IsConnected());
+    EXPECT_EQ(device->GetName(), u"Pixel");
+    EXPECT_EQ(ble.signalDevices, std::vector<uint64_t> {c.m_hDevice});
+}
+
+TEST_F(DeviceSessionTest, MalformedHellosAreRejected) {
+    const Bytes key = PhoneTestKey(1024).publicDer;
+    const Bytes good = HelloPayload("phone-1", "Pixel", key);
+    auto with = [&](size_t at, uint16_t value) {
+        Bytes p = good;
+        WriteU16(p.data() + at, value);
+        return p;
+    };
+    Bytes fullId = good;
+    std::memset(fullId.data() + 2, 'x', 40);
+    Bytes emptyId = good;
+    std::memset(emptyId.data() + 2, 0, 40);
+    Bytes longer = good;
+    longer.push_back(0);
+    struct Case {
+        const char* label;
+        Bytes payload;
+        uint32_t expected;
+    } cases[] = {
+        {"58 bytes", Bytes(good.begin(), good.begin() + 58), Result::NteBadData},
+        {"version 1", with(0, 1), 0x8009000A},
+        {"ID without NUL", fullId, Result::NteBadData},
+        {"empty ID", emptyId, Result::NteBadData},
+        {"text B inside text A", with(44, 2), Result::NteBadData},
+        {"text A inside the key", with(42, 12), Result::NteBadData},
+        {"offset beyond the payload", with(42, 0xFFF0), Result::NteBadData},
+        {"key length past the end", with(48, static_cast<uint16_t>(key.size() + 1)), Result::NteBadData},
+        {"payload longer than its items", longer, Result::NteBadData},
+        {"key that is no DER", with(46, 0), Result::NteBadData},
+    };
+    for (const Case& k : cases) {
+        BleConnection& c = NewConnection();
+        EXPECT_EQ(Send(c, Message(kHelloCode, k.payload)).rc, k.expected) << k.label;
+        EXPECT_EQ(c.m_nSecureState, SecureState::Plain) << k.label;
+    }
+    EXPECT_TRUE(devices.IsEmpty());
+}
+
+TEST_F(DeviceSessionTest, RequestsBeforeAHelloAreRefused) {
+    BleConnection& c = NewConnection();
+    EXPECT_EQ(Send(c, Message(DeviceRequest::SessionTime, {})).rc, kNtePerm);
+    EXPECT_EQ(Send(c, Message(DeviceRequest::Logon, {1, 2, 3})).rc, kNtePerm);
+}
+
+TEST_F(DeviceSessionTest, ShortKeyFailsAndLeavesTheConnectionUnkeyed) {
+    BleConnection& c = NewConnection();
+    Hello(c, "phone-1");
+    const Answer a = Send(c, Message(kHelloCode, HelloPayload("phone-1", "Pixel", PhoneTestKey(256).publicDer)));
+    EXPECT_EQ(a.rc, Result::NteFail);
+    EXPECT_EQ(c.m_nSecureState, SecureState::Plain);
+    EXPECT_EQ(Send(c, Message(DeviceRequest::Logon, {})).rc, kNtePerm);
+}
+
+TEST_F(DeviceSessionTest, SecondHelloOfTheSamePhoneRebindsItsDevice) {
+    BleConnection& first = NewConnection();
+    const uint64_t firstHandle = first.m_hDevice;
+    Hello(first, "phone-1");
+    CDevBth* device = Device(u"phone-1");
+    device->SetFirstFlag(3);
+    BleConnection& second = NewConnection();
+    Hello(second, "phone-1", kHelloContainerListCode);
+    EXPECT_EQ(Device(u"phone-1"), device);
+    EXPECT_EQ(first.m_pDevice, nullptr);
+    EXPECT_EQ(second.m_pDevice, device);
+    EXPECT_EQ(device->GetBleDevice(), second.m_hDevice);
+    EXPECT_EQ(device->GetFirstFlag(), 0);
+    EXPECT_EQ(device->GetContainerListMode(), 1u);
+    // The first connection ends: with no device of its own, only its phone handle is closed.
+    Teardown(first);
+    EXPECT_TRUE(device->IsConnected());
+    EXPECT_TRUE(ble.WaitClosed(firstHandle));
+    EXPECT_FALSE(ble.WasClosed(second.m_hDevice));
+}
+
+TEST_F(DeviceSessionTest, SignalStatisticsFollowTheSamples) {
+    BleConnection& c = NewConnection();
+    CipherHandle k = Hello(c, "phone-1");
+    auto op = [&](uint32_t operation) {
+        Bytes p(4);
+        WriteU32(p.data(), operation);
+        return Keyed(c, k, DeviceRequest::SignalStatistics, p);
+    };
+    Answer never = op(3);
+    ASSERT_EQ(never.rc, 0u);
+    EXPECT_EQ(never.payload, Bytes(8, 0));
+    EXPECT_EQ(op(1).rc, 0u);
+    for (int16_t rssi : {-60, -71, -50}) ble.Signal(c.m_hDevice, rssi);
+    const Answer read = op(3);
+    ASSERT_EQ(read.payload.size(), 8u);
+    EXPECT_EQ(ReadU16(read.payload.data()), 3);
+    EXPECT_EQ(static_cast<int16_t>(ReadU16(read.payload.data() + 2)), -60);
+    EXPECT_EQ(static_cast<int16_t>(ReadU16(read.payload.data() + 4)), -50);
+    EXPECT_EQ(static_cast<int16_t>(ReadU16(read.payload.data() + 6)), -71);
+    EXPECT_EQ(op(7).rc, Result::NteBadData);
+    EXPECT_EQ(Keyed(c, k, DeviceRequest::SignalStatistics, {1, 0, 0}).rc, Result::NteBadLen);
+}
+
+TEST_F(DeviceSessionTest, PhoneStatusStoresFlagsAndAnswersStateUserAndDomains) {
+    tp.sessions.trusts = {{u"CORP", u"corp.example"}, {u"OLD", u""}, {u"EU", u"eu.corp.example"}};
+    BleConnection& c = NewConnection();
+    CipherHandle k = Hello(c, "phone-1");
+    int resets = 0;
+    session->Hooks().ResetCacheV1 = [&](CDevBth&) { ++resets; };
+    const Answer none = Keyed(c, k, DeviceRequest::PhoneStatus, {0, 0});
+    ASSERT_EQ(none.rc, 0u);
+    const std::string expected = std::string("\x01\x00" "alice\0DESK7\0corp.example\0eu.corp.example\0", 43);
+    EXPECT_EQ(std::string(none.payload.begin(), none.payload.end()), expected);
+    EXPECT_EQ(Device(u"phone-1")->GetFirstFlag(), 0);
+    Keyed(c, k, DeviceRequest::PhoneStatus, {5, 6});
+    EXPECT_EQ(resets, 0);
+    Keyed(c, k, DeviceRequest::PhoneStatus, {7, 0});
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(Device(u"phone-1")->GetFirstFlag(), 7);
+    EXPECT_EQ(Device(u"phone-1")->GetSecondFlag(), 6);
+    EXPECT_EQ(Keyed(c, k, DeviceRequest::PhoneStatus, {1}).rc, Result::NteBadLen);
+}
+
+TEST_F(DeviceSessionTest, DomainListIsTheComputerNameAloneWhenTrustsFail) {
+    tp.sessions.trusts = {{u"CORP", u"corp.example"}};
+    tp.sessions.trustError = 1355;
+    ReplyArena arena;
+    uint8_t* list = nullptr;
+    ASSERT_EQ(session->BuildDomainList(list, arena), 6);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(list), 6), std::string("DESK7\0", 6));
+}
+
+TEST_F(DeviceSessionTest, SessionListRefusesAPayloadAndOtherCodesAreNotSupported) {
+    BleConnection& c = NewConnection();
+    CipherHandle k = Hello(c, "phone-1");
+    EXPECT_EQ(Keyed(c, k, DeviceRequest::SessionList, {1}).rc, Result::NteBadLen);
+    session->Hooks().BuildSessionList = [](uint8_t*& m, size_t& size, ReplyArena& arena) {
+        m = arena.Allocate(10);
+        MsgHeader {0x3105, 2, 0}.Encode(m);
+        m[8] = 'o';
+        m[9] = 'k';
+        size = 10;
+        return 0u;
+    };
+    const Answer list = Keyed(c, k, DeviceRequest::SessionList, {});
+    ASSERT_EQ(list.rc, 0u);
+    EXPECT_EQ(list.header.code, 0xB027);
+    EXPECT_EQ(list.payload, (Bytes {'o', 'k'}));
+    EXPECT_EQ(Keyed(c, k, 0x3030, {}).rc, kNteNotSupported);
+    EXPECT_EQ(Keyed(c, k, DeviceRequest::SessionControl, {1, 2}).rc, kNteNotSupported);
+}
+
+TEST_F(DeviceSessionTest, LogonIsRelayedWithTheDeviceIdAndTheAnswerGoesBackUnderTheRequestCode) {
+    BleConnection& c = NewConnection();
+    CipherHandle k = Hello(c, "phone-1");
+    std::vector<std::u16string> ids;
+    std::vector<Bytes> relayed;
+    uint32_t relayResult = 0;
+    session->Hooks().RelayLogonRequest = [&](std::u16string_view id, const uint8_t* request, size_t size,
+                                             ReplyArena& arena, uint8_t** reply, size_t* replySize) {
+        ids.emplace_back(id);
+        relayed.emplace_back(request, request + size);
+        if (relayResult) return relayResult;
+        uint8_t* m = arena.Allocate(11);
+        MsgHeader {0x9999, 3, 0x20000022}.Encode(m);
+        std::memcpy(m + 8, "yes", 3);
+        *reply = m;
+        *replySize = 11;
+        return 0u;
+    };
+    const Bytes request = {1, 0, 0, 0, 5, 0, 0, 0, 'b', 'o', 'b', 0, 'C', 0, 0};
+    for (uint16_t code : {DeviceRequest::Logon, DeviceRequest::Unlock, DeviceRequest::Relogon}) {
+        const Answer a = Keyed(c, k, code, request);
+        ASSERT_EQ(a.rc, 0u);
+        EXPECT_EQ(a.header.code, code | 0x8000);
+        EXPECT_EQ(a.header.status, 0x20000022u);
+        EXPECT_EQ(a.payload, (Bytes {'y', 'e', 's'}));
+        EXPECT_EQ(ids.back(), u"phone-1");
+        EXPECT_EQ(relayed.back(), Message(code, request));
+    }
+    relayResult = 0x20000005;
+    EXPECT_EQ(Keyed(c, k, DeviceRequest::Logon, request).rc, 0x20000005u);
+}
+
+TEST_F(DeviceSessionTest, TeardownClosesTheBoundDeviceOrTheBarePhone) {
+    BleConnection& bound = NewConnection();
+    Hello(bound, "phone-1");
+    CDevBth* device = Device(u"phone-1");
+    const uint64_t handle = bound.m_hDevice;
+    Teardown(bound);
+    EXPECT_FALSE(device->IsConnected());
+    EXPECT_EQ(device->GetConnection(), nullptr);
+
+    BleConnection& bare = NewConnection();
+    const uint64_t bareHandle = bare.m_hDevice;
+    Teardown(bare);
+    EXPECT_TRUE(ble.WasClosed(bareHandle));
+    EXPECT_TRUE(ble.WaitClosed(handle));  // on the device's closing thread
+}
+
+}  // namespace
+}  // namespace corvane::test
