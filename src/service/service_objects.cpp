@@ -196,6 +196,7 @@ void CServiceObjects::WireTokens(CCorvaneApp& app) {
     hooks.InitP11 = [this] { return m_pTokens->Binding().InitP11(); };
     // Stop sequence: the library is finalised, which also ends the slot event thread.
     hooks.FinP11 = [this] { m_pTokens->Binding().FinP11(); };
+}
 
 void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
     Configuration& config = app.Config();

@@ -14,7 +14,6 @@
 #undef GetModuleFileName
 #undef GetSystemDirectory
 #undef InitiateShutdown
-#undef LoadLibrary
 #undef OpenService
 #undef RegisterDeviceNotification
 #undef RegisterServiceCtrlHandlerEx
