@@ -242,8 +242,10 @@ void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {
         config, m_pDatagramChannel->ForwardEnabled, *m_pLogonReports, *m_pNetDevices, m_pSessionMonitor->LogonState(),
         [this](uint8_t* buffer, size_t size) { return m_platform.system->GenRandom(buffer, size); },
         std::move(streamHooks));
-    // The device layer (SetDeviceRequests) and the token layer (SetTokenRequests) are handed to
-    // m_pStreamRequests here when they are part of the build.
+    // The token layer answers the CSP's token requests; the device layer (SetDeviceRequests) is
+    // handed over here when it is part of the build.
+    m_pTokenStreamRequests = std::make_unique<CTokenStreamRequests>(m_pTokens->Requests());
+    m_pStreamRequests->SetTokenRequests(m_pTokenStreamRequests.get());
     m_pStreamListener = std::make_unique<CStreamListener>(m_platform, *m_pStreamRequests);
     m_pLogonRelay = std::make_unique<CLogonRelay>(m_platform, config);
 

@@ -18,6 +18,7 @@
 #include "pki/device_key_proof.h"
 #include "platform/platform.h"
 #include "service/ccorvane_app.h"
+#include "service/token_stream_requests.h"
 #include "wire/result_text.h"
 
 namespace corvane {
@@ -106,6 +107,7 @@ private:
     std::unique_ptr<CDeviceKeyProof> m_pKeyProof;
     std::unique_ptr<CRemoteLogoff> m_pRemoteLogoff;
     // The loopback stream channel and the relay to the logon component.
+    std::unique_ptr<CTokenStreamRequests> m_pTokenStreamRequests;
     std::unique_ptr<CStreamRequestHandler> m_pStreamRequests;
     std::unique_ptr<CStreamListener> m_pStreamListener;
     std::unique_ptr<CLogonRelay> m_pLogonRelay;
