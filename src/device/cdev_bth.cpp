@@ -98,23 +98,26 @@ uint32_t CDevBth::Close() {
 }
 
 void CDevBth::ReleaseBleDevice() {
-    if (m_hBleDevice.load() == 0) return;
+    // The handle is taken now, not on the closing thread: a rebind stores the new link's handle
+    // right after this call, and the closing thread must never close that one.
+    const uint64_t handle = m_hBleDevice.exchange(0);
+    if (handle == 0) return;
     IBleLibrary* ble = m_env.ble;
     const uint64_t cookie = m_hSignalCookie.exchange(0);
-    if (ble && cookie != 0) ble->RemoveSignalStrengthEvent(m_hBleDevice.load(), cookie);
+    if (ble && cookie != 0) ble->RemoveSignalStrengthEvent(handle, cookie);
     m_nBusy.fetch_add(1);
-    auto closing = [this, ble] {
-        uint64_t handle = 0;
+    m_nClosing.fetch_add(1);
+    auto closing = [this, ble, handle] {
         {
             MutexGuard lock(m_env.config.m_hSvrMutex);
-            handle = m_hBleDevice.exchange(0);
-            m_hActiveChannel = 0;
+            // A device rebound meanwhile keeps whatever channel its new link has opened.
+            if (m_hBleDevice.load() == 0) m_hActiveChannel = 0;
         }
-        if (handle != 0) {
-            // Transmissions in progress finish first.
-            while (m_nBusy.load() > 1) m_clock.Sleep(kBusyPollMilliseconds);
-            if (ble) ble->CloseDevice(handle);
-        }
+        // Transmissions in progress finish first; other closing threads are not waited for,
+        // each closes a handle of its own.
+        while (m_nBusy.load() > m_nClosing.load()) m_clock.Sleep(kBusyPollMilliseconds);
+        if (ble) ble->CloseDevice(handle);
+        m_nClosing.fetch_sub(1);
         m_nBusy.fetch_sub(1);
     };
     if (!m_env.platform.threads->CreateThread(closing)) closing();

@@ -120,6 +120,8 @@ private:
     BleConnection* m_pConnection = nullptr;  // guarded by m_hConnectionLock
     std::atomic<uint64_t> m_hBleDevice {0};
     std::atomic<uint64_t> m_hActiveChannel {0};
+    // Closing threads among the busy count.
+    std::atomic<int> m_nClosing {0};
     std::atomic<uint64_t> m_hSignalCookie {0};
     // Signal samples and statistics: written by the library's signal thread, read by requests.
     std::mutex m_rssiMutex;

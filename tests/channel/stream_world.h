@@ -55,7 +55,7 @@ public:
     StreamAnswer Raw(uint16_t code, uint32_t status, const std::vector<uint8_t>& body, uint16_t length) {
         uint8_t* request = arena.Allocate(MsgHeader::kSize + length + 2);
         MsgHeader {code, length, status}.Encode(request);
-        std::memcpy(request + MsgHeader::kSize, body.data(), std::min<size_t>(body.size(), length));
+        if (!body.empty()) std::memcpy(request + MsgHeader::kSize, body.data(), std::min<size_t>(body.size(), length));
         const StreamReply reply = handler.HandleRequest(connection, request, arena);
         StreamAnswer answer {*MsgHeader::Decode(reply.data, reply.size),
                              std::vector<uint8_t>(reply.data + MsgHeader::kSize, reply.data + reply.size)};
