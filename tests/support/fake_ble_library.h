@@ -2,6 +2,7 @@
 // phone sends, reads what the service wrote, closes channels and fires the callbacks.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -53,8 +54,8 @@ public:
     std::vector<uint64_t> closedDevices;
     std::vector<uint64_t> signalDevices;
     std::vector<uint64_t> removedSignals;
-    int startCalls = 0;
-    int stopCalls = 0;
+    std::atomic<int> startCalls {0};
+    std::atomic<int> stopCalls {0};
     std::vector<uint8_t> lastGuid;
 
 private:
