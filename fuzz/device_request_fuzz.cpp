@@ -55,7 +55,10 @@ private:
 
 class LocalMutexes final : public IMutexes {
 public:
-    MutexHandle OpenOrCreate(std::u16string_view, bool) override { return std::make_shared<LocalMutex>(); }
+    MutexHandle OpenOrCreate(std::u16string_view, bool, uint32_t& error) override {
+        error = 0;
+        return std::make_shared<LocalMutex>();
+    }
 };
 
 class NoThreads final : public IThreads {
