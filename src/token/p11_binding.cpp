@@ -112,6 +112,15 @@ uint32_t CP11Binding::InitP11() {
 
 uint32_t CP11Binding::FinP11() {
     CK_RV rv = CKR_OK;
+    // Container enumerations still inside the library end before it is finalised: finalising
+    // frees the library's sessions and locks under a thread that is using them. Their lists go
+    // with them, as every handle in them dies with the library.
+    if (m_pWork && IsInitialised()) {
+        for (uint32_t i = 0; i < SlotCount(); ++i) {
+            m_pWork->StopEnumeration(SlotAt(i));
+            m_pWork->ClearContainers(SlotAt(i));
+        }
+    }
     {
         std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
         if (!IsInitialised()) return 0;
