@@ -52,7 +52,8 @@ private:
 
 class LocalMutexes final : public IMutexes {
 public:
-    MutexHandle OpenOrCreate(std::u16string_view name, bool) override {
+    MutexHandle OpenOrCreate(std::u16string_view name, bool, uint32_t& error) override {
+        error = 0;
         auto& handle = m_byName[std::u16string(name)];
         if (!handle) handle = std::make_shared<LocalMutex>();
         return handle;
