@@ -354,11 +354,15 @@ TEST_F(DeviceSessionTest, LogonIsRelayedWithTheDeviceIdAndTheAnswerGoesBackUnder
 TEST_F(DeviceSessionTest, TeardownClosesTheBoundDeviceOrTheBarePhone) {
     BleConnection& bound = NewConnection();
     Hello(bound, "phone-1");
-    CDevBth* device = Device(u"phone-1");
+    // The test's own reference: without a link the device's worker may end and release it.
+    CDevTovrel* held = devices.Find(u"phone-1");
+    ASSERT_NE(held, nullptr);
+    auto* device = dynamic_cast<CDevBth*>(held);
     const uint64_t handle = bound.m_hDevice;
     Teardown(bound);
     EXPECT_FALSE(device->IsConnected());
     EXPECT_EQ(device->GetConnection(), nullptr);
+    DeviceMap::Release(held);
 
     BleConnection& bare = NewConnection();
     const uint64_t bareHandle = bare.m_hDevice;
