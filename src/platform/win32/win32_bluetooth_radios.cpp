@@ -37,6 +37,24 @@ const RadioApi& Api() {
     return api;
 }
 
+// {0850302a-b344-4fda-9be9-90576b8d46f0}, the interface every Bluetooth radio's port driver
+// registers.
+const GUID kBluetoothPortInterface = {0x0850302a, 0xb344, 0x4fda, {0x9b, 0xe9, 0x90, 0x57, 0x6b, 0x8d, 0x46, 0xf0}};
+
+// Whether any radio's port interface is present. A machine without one has no radio to open, and
+// on systems whose Bluetooth API exports the radio functions without implementing them, calling
+// them would end the process: so the radio functions are called only when this holds.
+bool HasBluetoothPort() {
+    HDEVINFO list = ::SetupDiGetClassDevsW(&kBluetoothPortInterface, nullptr, nullptr,
+                                           DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE) return false;
+    SP_DEVICE_INTERFACE_DATA port {};
+    port.cbSize = sizeof port;
+    const bool present = ::SetupDiEnumDeviceInterfaces(list, nullptr, &kBluetoothPortInterface, 0, &port) != FALSE;
+    ::SetupDiDestroyDeviceInfoList(list);
+    return present;
+}
+
 // {e0cbf06c-cd8b-4647-bb8a-263b43f0f974}, the Bluetooth device setup class.
 const GUID kBluetoothClass = {0xe0cbf06c, 0xcd8b, 0x4647, {0xbb, 0x8a, 0x26, 0x3b, 0x43, 0xf0, 0xf9, 0x74}};
 
@@ -49,6 +67,7 @@ bool IsUsbAdapter(const std::wstring& instanceId) {
 }  // namespace
 
 bool Win32BluetoothRadios::IsRadioPresent() {
+    if (!HasBluetoothPort()) return false;
     const RadioApi& api = Api();
     if (!api.findFirst) return false;
     FindRadioParams params {4};
