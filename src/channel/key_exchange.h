@@ -2,8 +2,9 @@
 // version 2 and its RSA public key (DER RSAPublicKey); the service chooses a 16-byte session key
 // and answers with it wrapped under the client's key: the raw RSA public operation on the
 // k-byte block 0x00 0x02, k - 27 non-zero random bytes, 0x00, the session key, the 8-byte check
-// block (k = the modulus size in bytes, greater than 34; the block is big-endian). The session
-// key and the padding come from the caller's random source, the operating system's CSPRNG.
+// block (k = the modulus size in bytes, greater than 34; the block is big-endian): the wrapping
+// every keyed channel uses (crypto/session_key.h). The session key and the padding come from the
+// caller's random source, the operating system's CSPRNG.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +21,7 @@ inline constexpr uint16_t kKeyExchangeVersion = 2;
 inline constexpr size_t kKeyExchangeVersionSize = 2;
 // Request payload: version and at least a minimal DER key.
 inline constexpr size_t kKeyExchangeMinLength = 11;
-// Block: 0x00 0x02, padding, 0x00, session key, check block; k must exceed this.
-inline constexpr size_t kWrappedKeyOverhead = 3 + kSessionKeySize + kCheckBlockSize;
-inline constexpr size_t kMinWrappedBlock = 35;
+inline constexpr size_t kMinWrappedBlock = kMinWrappedKeySize;
 // The longest key the channel takes (8192-bit moduli), so that one key exchange with an absurd
 // modulus or exponent cannot keep a connection thread busy for minutes.
 inline constexpr size_t kMaxWrappedBlock = 1024;
@@ -37,14 +36,5 @@ struct KeyExchangeResult {
 // Errors: 0x80090005 short payload or a key that does not import, 0x8009000A version not 2,
 // 0x80090020 modulus of 34 bytes or fewer, no random bytes, or a cipher or RSA failure.
 KeyExchangeResult RunKeyExchange(const uint8_t* payload, size_t length, const RandomSource& random);
-
-// Builds the k-byte block before wrapping (exposed for the client side and its tests).
-// 0 or 0x80090020 when k is too small or the random source fails.
-uint32_t BuildWrappedKeyBlock(size_t k, const uint8_t* sessionKey, const uint8_t* checkBlock,
-                              const RandomSource& random, uint8_t* block);
-
-// Client side: reads the session key out of an unwrapped block; false when the block does not
-// have the layout above or its check block does not match the key.
-bool ParseWrappedKeyBlock(const uint8_t* block, size_t k, uint8_t* sessionKey);
 
 }  // namespace corvane

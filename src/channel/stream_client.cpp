@@ -4,7 +4,6 @@
 
 #include "channel/key_exchange.h"
 #include "channel/socket_helpers.h"
-#include "crypto/secure_zero.h"
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
 
@@ -61,17 +60,12 @@ int CStreamClient::KeyExchange(RsaHandle keyPair) {
         return kBadData;
     }
     const size_t k = reply.payload.size() - kKeyExchangeVersionSize;
-    std::vector<uint8_t> block(k);
-    if (RsaPrivate(keyPair, reply.payload.data() + kKeyExchangeVersionSize, static_cast<uint32_t>(k), block.data()) !=
-        CryptoStatus::Ok) {
+    CipherHandle cipher = nullptr;
+    if (UnwrapSessionKey(keyPair, reply.payload.data() + kKeyExchangeVersionSize, static_cast<uint32_t>(k), &cipher) !=
+        SessionKeyStatus::Ok) {
         return kBadData;
     }
-    uint8_t key[kSessionKeySize];
-    const bool parsed = ParseWrappedKeyBlock(block.data(), k, key);
-    SecureZero(block.data(), block.size());
-    if (!parsed) return kBadData;
-    m_pCipher = CSessionCipher::Create(key);
-    SecureZero(key, sizeof key);
+    m_pCipher = CSessionCipher::Adopt(cipher);
     return m_pCipher ? 0 : kBadData;
 }
 

@@ -1,7 +1,8 @@
 // The session protection of a keyed stream connection: two-key triple DES (K1, K2, K1) in CBC
 // mode with an all-zero IV and PKCS#7 padding, the cipher reset before every message. Used by
 // the service's connection threads and by every client of the stream channel. One object
-// belongs to one connection and is used by one thread at a time.
+// belongs to one connection and is used by one thread at a time. It owns a session cipher of the
+// keyed channels (crypto/session_key.h), the same protection a phone's channels use.
 #pragma once
 
 #include <cstddef>
@@ -9,11 +10,10 @@
 #include <memory>
 
 #include "crypto/cipher.h"
+#include "crypto/session_key.h"
 
 namespace corvane {
 
-inline constexpr size_t kSessionKeySize = 16;
-inline constexpr size_t kCheckBlockSize = 8;
 inline constexpr size_t kSessionBlockSize = 8;
 
 class CSessionCipher {
@@ -24,6 +24,8 @@ public:
 
     // A cipher for the 16-byte session key, or null when the crypto library refuses it.
     static std::unique_ptr<CSessionCipher> Create(const uint8_t* key);
+    // Takes ownership of a session cipher made by the session-key functions (null stays null).
+    static std::unique_ptr<CSessionCipher> Adopt(CipherHandle handle);
 
     // Ciphertext size of `plainSize` bytes: the next multiple of 8 above it (1 to 8 bytes of
     // padding).
@@ -43,7 +45,6 @@ public:
 
 private:
     explicit CSessionCipher(CipherHandle handle) : m_hCipher(handle) {}
-    bool StartMessage();
 
     CipherHandle m_hCipher;
 };

@@ -24,6 +24,12 @@ bool DrawNonZero(const RandomSource& random, uint8_t* out, size_t size) {
     return true;
 }
 
+// Every message starts from the zero IV in CBC with PKCS#7, with nothing pending and no
+// direction, whatever the last message (or a failed one) left behind.
+bool StartMessage(CipherHandle cipher) {
+    return CipherReset(cipher) == CryptoStatus::Ok && CipherRestart(cipher) == CryptoStatus::Ok;
+}
+
 }  // namespace
 
 SessionKeyStatus CreateSessionCipher(const uint8_t* key, CipherHandle* cipher) {
@@ -115,7 +121,7 @@ SessionKeyStatus UnwrapSessionKey(RsaHandle ownKey, const uint8_t* wrapped, uint
 SessionKeyStatus SessionEncrypt(CipherHandle cipher, const uint8_t* in, size_t length, uint8_t* out,
                                 size_t* outLength) {
     *outLength = 0;
-    if (length > UINT32_MAX - kSessionPaddingMax || CipherReset(cipher) != CryptoStatus::Ok) return SessionKeyStatus::Fail;
+    if (length > UINT32_MAX - kSessionPaddingMax || !StartMessage(cipher)) return SessionKeyStatus::Fail;
     uint32_t capacity = static_cast<uint32_t>(length + kSessionPaddingMax);
     uint32_t written = capacity;
     if (CipherUpdate(cipher, in, static_cast<uint32_t>(length), out, &written, true) != CryptoStatus::Ok) {
@@ -130,15 +136,12 @@ SessionKeyStatus SessionEncrypt(CipherHandle cipher, const uint8_t* in, size_t l
 SessionKeyStatus SessionDecrypt(CipherHandle cipher, const uint8_t* in, size_t length, uint8_t* out,
                                 size_t* outLength) {
     *outLength = 0;
-    if (length > UINT32_MAX || CipherReset(cipher) != CryptoStatus::Ok) return SessionKeyStatus::Fail;
+    if (length > UINT32_MAX || !StartMessage(cipher)) return SessionKeyStatus::Fail;
     const uint32_t capacity = static_cast<uint32_t>(length);
     uint32_t written = capacity;
     if (CipherUpdate(cipher, in, capacity, out, &written, false) != CryptoStatus::Ok) return SessionKeyStatus::Fail;
     uint32_t tail = capacity - written;
-    if (CipherFinal(cipher, out + written, &tail) != CryptoStatus::Ok) {
-        CipherReset(cipher);
-        return SessionKeyStatus::BadData;
-    }
+    if (CipherFinal(cipher, out + written, &tail) != CryptoStatus::Ok) return SessionKeyStatus::BadData;
     *outLength = written + tail;
     return SessionKeyStatus::Ok;
 }
