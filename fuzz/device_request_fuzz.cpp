@@ -23,6 +23,7 @@
 #include "device/device_map.h"
 #include "phone/device_hello.h"
 #include "phone/device_session.h"
+#include "local_mutexes.h"
 #include "wire/msg_header.h"
 
 namespace {
@@ -44,22 +45,7 @@ private:
     uint32_t m_tick = 1000;
 };
 
-class LocalMutex final : public INamedMutex {
-public:
-    void Lock() override { m_mutex.lock(); }
-    void Unlock() override { m_mutex.unlock(); }
-
-private:
-    std::recursive_mutex m_mutex;
-};
-
-class LocalMutexes final : public IMutexes {
-public:
-    MutexHandle OpenOrCreate(std::u16string_view, bool, uint32_t& error) override {
-        error = 0;
-        return std::make_shared<LocalMutex>();
-    }
-};
+using fuzz::LocalMutexes;
 
 class NoThreads final : public IThreads {
 public:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "local_mutexes.h"
 #include "platform/registry.h"
 #include "support/fake_pkcs11.h"
 #include "token/token_access.h"
@@ -41,27 +42,7 @@ public:
     void RunMessageLoop() override {}
 };
 
-class LocalMutex final : public INamedMutex {
-public:
-    void Lock() override { m_mutex.lock(); }
-    void Unlock() override { m_mutex.unlock(); }
-
-private:
-    std::recursive_mutex m_mutex;
-};
-
-class LocalMutexes final : public IMutexes {
-public:
-    MutexHandle OpenOrCreate(std::u16string_view name, bool, uint32_t& error) override {
-        error = 0;
-        auto& handle = m_byName[std::u16string(name)];
-        if (!handle) handle = std::make_shared<LocalMutex>();
-        return handle;
-    }
-
-private:
-    std::map<std::u16string, MutexHandle> m_byName;
-};
+using fuzz::LocalMutexes;
 
 // A registry holding only the library path.
 class LibraryRegistry final : public IRegistry {
