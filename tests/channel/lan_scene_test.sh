@@ -5,13 +5,8 @@
 # for the logon component is forwarded with the phone's address, and an unpaired phone's query
 # gets no answer. Exits 77 (skipped) when no network namespace can be made.
 set -euo pipefail
-if [[ -z "${CORVANE_IN_NETNS:-}" ]]; then
-  if ! unshare --net true 2>/dev/null; then
-    echo "SKIP: unshare --net is not permitted here; the scene needs a network namespace of its own"
-    exit 77
-  fi
-  exec env CORVANE_IN_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
-fi
+# shellcheck source=tests/support/scene_netns.sh
+source "$(dirname "$0")/../support/scene_netns.sh"
 
 corvane=$1
 ctl=$2
@@ -33,8 +28,7 @@ guid='{6B29FC40-CA47-1067-B31D-00DD010662DA}'
 "$ctl" reg add "HKLM\\SOFTWARE\\Tovrel\\Pair\\$guid" >/dev/null
 "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\LogonOptions' /v LogonPortUDP /t REG_DWORD /d 6000 >/dev/null
 "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
-for _ in $(seq 1 200); do [[ "$("$ctl" status 2>/dev/null)" == "4 RUNNING" ]] && break; sleep 0.05; done
-[[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "service did not report RUNNING"
+wait_running "$ctl" || fail "service did not report RUNNING"
 console=$("$ctl" session logon anna CORP)
 
 "$phone" announce "$guid" "Anna's phone" >"$out" || fail "announce"

@@ -6,13 +6,8 @@
 # and the cleared BleStatus is sent to the component when the service stops. Exits 77 (skipped)
 # when no network namespace can be made.
 set -euo pipefail
-if [[ -z "${CORVANE_IN_NETNS:-}" ]]; then
-  if ! unshare --net true 2>/dev/null; then
-    echo "SKIP: unshare --net is not permitted here; the scene needs a network namespace of its own"
-    exit 77
-  fi
-  exec env CORVANE_IN_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
-fi
+# shellcheck source=tests/support/scene_netns.sh
+source "$(dirname "$0")/../support/scene_netns.sh"
 
 corvane=$1
 ctl=$2
@@ -36,8 +31,7 @@ phone='{6B29FC40-CA47-1067-B31D-00DD010662DA}'
 # The relay driver reads the component's stream port from the registry, as the service does.
 "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\LogonOptions' /v LogonPortTCP /t REG_DWORD /d 6001 >/dev/null
 "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
-for _ in $(seq 1 200); do [[ "$("$ctl" status 2>/dev/null)" == "4 RUNNING" ]] && break; sleep 0.05; done
-[[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "service did not report RUNNING"
+wait_running "$ctl" || fail "service did not report RUNNING"
 console=$("$ctl" session logon anna CORP)
 
 "$logon" --tcp 6001 --udp 6000 --keyed --computer TESTPC >"$component" 2>&1 &

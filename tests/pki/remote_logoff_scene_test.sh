@@ -6,13 +6,8 @@
 # certificate. Runs in a network namespace of its own (the command port is fixed); exits 77
 # (skipped) when none can be made.
 set -euo pipefail
-if [[ -z "${CORVANE_IN_NETNS:-}" ]]; then
-  if ! unshare --net true 2>/dev/null; then
-    echo "SKIP: unshare --net is not permitted here; the scene needs a network namespace of its own"
-    exit 77
-  fi
-  exec env CORVANE_IN_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
-fi
+# shellcheck source=tests/support/scene_netns.sh
+source "$(dirname "$0")/../support/scene_netns.sh"
 
 corvane=$1
 ctl=$2
@@ -40,8 +35,7 @@ grep -q '^ready ' "$CORVANE_ROOT/pki.log" || { cat "$CORVANE_ROOT/pki.log"; fail
 "$ctl" session trust add CORP corp.example >/dev/null
 "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 200); do [[ "$("$ctl" status 2>/dev/null)" == "4 RUNNING" ]] && break; sleep 0.05; done
-[[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "service did not report RUNNING"
+wait_running "$ctl" || fail "service did not report RUNNING"
 session=$("$ctl" session logon alice CORP)
 session_alive() { "$ctl" session list | grep -q "^$session "; }
 session_alive || fail "alice's session is not listed"
