@@ -1,34 +1,85 @@
-// Tokens: a raw RSA-2048 private operation and a container lookup through the token request
-// 0x7011, next to the same operations called directly on SoftHSM2 through PKCS#11 (the peer).
-// The service side goes through the test token module in front of the same SoftHSM2 token.
+// Tokens: a raw RSA-2048 private operation and a container lookup as the CSP asks for them, token
+// requests 0x7011 on a keyed stream channel connection (the service's listener on an ephemeral
+// loopback port, its request table and the token layer behind it, the client library in front),
+// next to the same operations called directly on SoftHSM2 through PKCS#11 (the peer). The service
+// side goes through the test token module in front of the same SoftHSM2 token.
 #ifdef CORVANE_TESTTOKEN_PATH
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "channel/logon_report.h"
+#include "channel/stream_listener.h"
+#include "channel/stream_request_handler.h"
+#include "channel/stream_token_client.h"
+#include "config/configuration.h"
+#include "device/device_map.h"
+#include "phone/net_device_table.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "service/token_stream_requests.h"
+#include "session/logon_state.h"
 #include "token/p11_names.h"
 #include "token/token_access.h"
-#include "token/token_payload.h"
-#include "wire/byte_order.h"
 
 namespace corvane {
 namespace {
 
 constexpr const char* kSoftHsm = "/usr/lib/softhsm/libsofthsm2.so";
 
+// The service's stream channel with the token layer behind it, listening on an ephemeral
+// loopback port until Stop.
+class StreamService {
+public:
+    StreamService(Platform& platform, CTokenRequests& tokens) : m_platform(platform), m_adapter(tokens) {
+        m_handler.SetTokenRequests(&m_adapter);
+        m_listener.m_wPort = 0;
+        m_thread = std::thread([this] { m_listener.ListenerThread({m_stop, m_tcpStopped, m_listenSocket, m_workers}); });
+        while (m_listener.m_wListeningPort == 0) std::this_thread::yield();
+    }
+    uint16_t Port() const { return m_listener.m_wListeningPort; }
+    // The listener's stop: the flag, one connection to wake its accept, Windows Sockets drained.
+    void Stop() {
+        m_stop = 1;
+        CStreamClient wake(*m_platform.sockets);
+        wake.Connect(Port());
+        wake.Close();
+        while (m_platform.sockets->Cleanup() == 0) {
+        }
+        m_thread.join();
+        while (m_workers != 0) std::this_thread::yield();
+    }
+
+private:
+    Platform& m_platform;
+    Configuration m_config;
+    CNetDeviceTable m_table {*m_platform.clock, m_config.m_hDevNetMutex};
+    DeviceMap m_devices {m_config};
+    CLogonReports m_reports {m_platform, m_config, m_table, m_devices};
+    std::atomic<bool> m_forwardEnabled {false};
+    CLogonState m_logonState;
+    CStreamRequestHandler m_handler {m_config, m_forwardEnabled, m_reports, m_table, m_logonState,
+                                     [this](uint8_t* b, size_t n) { return m_platform.system->GenRandom(b, n); }};
+    CTokenStreamRequests m_adapter;
+    CStreamListener m_listener {m_platform, m_handler};
+    std::atomic<int32_t> m_stop {0}, m_tcpStopped {1}, m_workers {0};
+    std::atomic<intptr_t> m_listenSocket {-1};
+    std::thread m_thread;
+};
+
 // One SoftHSM2 token with a container "Alpha" holding a 2048-bit exchange key pair, reached
-// through the service's token layer and directly.
+// through the service's stream channel and directly.
 class TokenBench {
 public:
     TokenBench() {
@@ -45,21 +96,30 @@ public:
         }
         m_native = CreateNativePlatform();
         Platform& platform = m_native->Get();
+        platform.sockets->Startup();
         platform.registry->CreateKey(kP11LibraryKey);
         RegSetString(*platform.registry, kP11LibraryKey, kLibPkcs11Value, Utf8ToUtf16(CORVANE_TESTTOKEN_PATH));
         m_tokens = std::make_unique<CTokenAccess>(platform);
         if (m_tokens->Binding().InitP11() != 0) std::abort();
-        m_slotId = m_tokens->Binding().SlotAt(0).SlotId();
-        std::vector<uint8_t> pin = {'5', '6', '7', '8', 0};
-        Send(0x2012, pin);
-        Send(0x2001, {'A', 'l', 'p', 'h', 'a', 0});
-        m_container = ReadU32(m_reply.data());
-        std::vector<uint8_t> generate(16);
-        WriteU32(generate.data(), m_container);
-        WriteU32(generate.data() + 4, 1);
-        WriteU32(generate.data() + 8, 2048);
-        WriteU32(generate.data() + 12, 65537);
-        if (Send(0x2021, generate) != 0) std::abort();
+        m_tokens->Requests().GetLogonComponentState = [] { return uint16_t {0}; };
+        m_tokens->Requests().RecordCardSignIn = [](const TokenSignIn&) {};
+        slotId = m_tokens->Binding().SlotAt(0).SlotId();
+
+        // The CSP's side: one keyed connection, kept for the run.
+        m_service = std::make_unique<StreamService>(platform, m_tokens->Requests());
+        m_connection = std::make_unique<CStreamClient>(*platform.sockets);
+        if (m_connection->Connect(m_service->Port()) != 0 ||
+            m_connection->KeyExchange([&platform](uint8_t* b, size_t n) { return platform.system->GenRandom(b, n); }) != 0) {
+            std::abort();
+        }
+        client = std::make_unique<CStreamTokenClient>(*m_connection);
+        TokenLoginState login;
+        TokenPublicKey key;
+        if (client->Login(slotId, "5678", login) != 0 || !login.loggedIn ||
+            client->CreateContainer(slotId, "Alpha", container) != 0 ||
+            client->GenerateKeyPair(slotId, container, 1, 2048, 65537, key) != 0) {
+            std::abort();
+        }
 
         // The peer: the same SoftHSM2 instance, its own session (the login is the token's).
         void* library = ::dlopen(kSoftHsm, RTLD_NOW | RTLD_NOLOAD);
@@ -80,29 +140,18 @@ public:
     }
     ~TokenBench() {
         m_soft->C_CloseSession(m_session);
+        client.reset();
+        m_connection->Close();
+        m_service->Stop();
         m_tokens->Binding().FinP11();
         m_tokens.reset();
         std::error_code ec;
         std::filesystem::remove_all(m_root, ec);
     }
 
-    uint32_t Send(uint16_t subOpcode, const std::vector<uint8_t>& data) {
-        std::vector<uint8_t> request = BuildTokenOperation(m_slotId, subOpcode, data.data(), data.size());
-        ReplyArena arena;
-        TokenReply reply;
-        const uint32_t status =
-            m_tokens->Requests().HandleTokenOperation(request.data(), request.size(), arena, reply);
-        m_reply.assign(reply.pPayload, reply.pPayload + reply.wLength);
-        return status;
-    }
-    std::vector<uint8_t> RawRequest() const {
-        std::vector<uint8_t> data(8 + 256, 0x42);
-        WriteU32(data.data(), m_container);
-        WriteU32(data.data() + 4, 1);
-        data[8] = 0;
-        return data;
-    }
-
+    std::unique_ptr<CStreamTokenClient> client;
+    uint32_t slotId = 0;
+    uint32_t container = 0;
     CK_FUNCTION_LIST* m_soft = nullptr;
     CK_SESSION_HANDLE m_session = 0;
     CK_OBJECT_HANDLE m_privateKey = 0;
@@ -111,9 +160,8 @@ private:
     std::string m_root;
     std::unique_ptr<NativePlatform> m_native;
     std::unique_ptr<CTokenAccess> m_tokens;
-    uint32_t m_slotId = 0;
-    uint32_t m_container = 0;
-    std::vector<uint8_t> m_reply;
+    std::unique_ptr<StreamService> m_service;
+    std::unique_ptr<CStreamClient> m_connection;
 };
 
 TokenBench& Bench() {
@@ -123,9 +171,14 @@ TokenBench& Bench() {
 
 void BM_TokenRsa2048Private_corvane(benchmark::State& state) {
     TokenBench& bench = Bench();
-    const std::vector<uint8_t> data = bench.RawRequest();
+    std::vector<uint8_t> block(256, 0x42);
+    block[0] = 0;
+    std::vector<uint8_t> out;
     for (auto _ : state) {
-        if (bench.Send(0x2024, data) != 0) state.SkipWithError("raw operation failed");
+        if (bench.client->RsaRaw(bench.slotId, bench.container, 1, true, block, out) != 0) {
+            state.SkipWithError("raw operation failed");
+            break;
+        }
     }
 }
 
@@ -146,9 +199,12 @@ void BM_TokenRsa2048Private_softhsm(benchmark::State& state) {
 
 void BM_TokenContainerLookup_corvane(benchmark::State& state) {
     TokenBench& bench = Bench();
-    const std::vector<uint8_t> name = {'A', 'l', 'p', 'h', 'a', 0};
+    TokenContainerEntry found;
     for (auto _ : state) {
-        if (bench.Send(0x2003, name) != 0) state.SkipWithError("lookup failed");
+        if (bench.client->FindContainer(bench.slotId, "Alpha", found) != 0) {
+            state.SkipWithError("lookup failed");
+            break;
+        }
     }
 }
 

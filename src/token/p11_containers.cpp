@@ -53,6 +53,15 @@ uint32_t CP11Containers::StartEnumeration(P11Slot& slot) {
     {
         CNamedLock lock(ContainerMutex(slot));
         if (slot.m_bRunning || slot.m_bDone || slot.m_bStopRequested) return 0;
+    }
+    // The working session is opened before the token is listed and stays open while the token is
+    // in: a library may number a token's objects afresh once none of this process's sessions is
+    // open (SoftHSM2 does), and the container handles handed out from the list must stay valid.
+    // A failure here leaves the enumeration to report the token's state.
+    EnsureSession(slot);
+    {
+        CNamedLock lock(ContainerMutex(slot));
+        if (slot.m_bRunning || slot.m_bDone || slot.m_bStopRequested) return 0;
         // Marked running before the thread exists, so that a second caller arriving meanwhile
         // does not start a second enumeration.
         slot.m_bRunning = 1;

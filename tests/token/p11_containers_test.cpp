@@ -140,6 +140,25 @@ TEST_F(ContainersTest, KeyIdentifierIsTheNameAndTheKeySpecSuffix) {
     EXPECT_EQ(containers.MakeKeyId(*slot, info, 0, id, length), TokenError::NteBadData);
 }
 
+// A request can meet a token that came back before its arrival was handled: no working session
+// yet, no list. SoftHSM2 numbers a token's objects afresh once none of the process's sessions is
+// open, so the handles listed must come from a time the working session is open, and stay valid.
+TEST_F(ContainersTest, HandlesListedBeforeTheWorkingSessionOpensStayValid) {
+    MakeContainerObject("Alpha");
+    Reinsert();
+    containers.CloseSession(*slot);
+    containers.StopEnumeration(*slot);
+    containers.ClearContainers(*slot);
+    ContainerInfo info;
+    ASSERT_EQ(containers.GetContainerByIndex(*slot, 0, &info), 0u);
+    uint8_t id[16];
+    uint32_t length = sizeof(id);
+    EXPECT_EQ(containers.MakeKeyId(*slot, info, kAtKeyExchange, id, length), 0u);
+    ContainerInfo again;
+    ASSERT_EQ(containers.GetContainerByIndex(*slot, 0, &again), 0u);
+    EXPECT_EQ(again.hContainer, info.hContainer);
+}
+
 TEST_F(ContainersTest, RemovedTokenLeavesAnEmptyListAndCleanErrors) {
     MakeContainerObject("Alpha");
     Reinsert();

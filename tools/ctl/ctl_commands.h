@@ -21,6 +21,7 @@ int RunStream(const Args& args);     // ctl_stream.cpp
 int RunBleStatus(const Args& args);  // ctl_stream.cpp
 int RunRelay(const Args& args);      // ctl_stream.cpp
 int RunRadio(const Args& args);    // ctl_radio.cpp
+int RunToken(const Args& args);    // ctl_token.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1.
 int Fail(const std::string& message);

@@ -31,6 +31,7 @@ const Verb kVerbs[] = {
     {"ble-status", RunBleStatus, "ble-status [--keyed] [--port PORT]"},
     {"relay", RunRelay, "relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]"},
     {"radio", RunRadio, "radio [on|off]"},
+    {"token", RunToken, "token slots|state SLOT|containers SLOT [--keyed] [--port PORT]"},
 };
 
 int Usage() {

@@ -15,12 +15,12 @@
 #include "channel/stream_client.h"
 #include "config/configuration.h"
 #include "ctl_commands.h"
+#include "ctl_connection.h"
 #include "ctl_numbers.h"
 #include "platform/guid_text.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_sockets.h"
-#include "platform/posix/posix_system.h"
 #include "platform/posix/state_root.h"
 #include "platform/text.h"
 #include "lan_socket.h"
@@ -36,42 +36,13 @@ constexpr const char* kBleUsage = "usage: corvane-ctl ble-status [--keyed] [--po
 constexpr const char* kRelayUsage =
     "usage: corvane-ctl relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]";
 
-struct Connection {
-    bool keyed = false;
-    uint16_t port = Contract::COMMAND_PORT;
-};
-
-// Takes --keyed and --port out of the words; false for a malformed port.
-bool TakeConnectionOptions(Args& words, Connection& c) {
-    Args rest;
-    for (size_t i = 0; i < words.size(); ++i) {
-        if (words[i] == "--keyed") {
-            c.keyed = true;
-        } else if (words[i] == "--port" && i + 1 < words.size()) {
-            const auto n = ParseNumber(words[++i]);
-            if (!n || *n == 0 || *n > 0xFFFF) return false;
-            c.port = static_cast<uint16_t>(*n);
-        } else {
-            rest.push_back(words[i]);
-        }
-    }
-    words = rest;
-    return true;
-}
-
 // One request on a fresh connection (keyed first when asked).
 int Exchange(const Connection& c, uint16_t code, uint32_t status, const std::vector<uint8_t>& payload,
              StreamMessage& reply) {
     posix::PosixSockets sockets;
     sockets.Startup();
-    posix::PosixSystem system(posix::StateRoot::FromEnvironment());
     CStreamClient client(sockets);
-    if (int rc = client.Connect(c.port)) return Fail("cannot connect to 127.0.0.1:" + std::to_string(c.port) +
-                                                     " (error " + std::to_string(rc) + ")");
-    if (c.keyed) {
-        const int rc = client.KeyExchange([&](uint8_t* b, size_t n) { return system.GenRandom(b, n); });
-        if (rc != 0) return Fail("the key exchange failed (error " + std::to_string(static_cast<uint32_t>(rc)) + ")");
-    }
+    if (int rc = OpenConnection(c, client)) return rc;
     if (int rc = client.Request(code, status, payload.data(), payload.size(), reply)) {
         return Fail("no reply (error " + std::to_string(static_cast<uint32_t>(rc)) + ")");
     }
