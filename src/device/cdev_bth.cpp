@@ -86,6 +86,14 @@ uint32_t CDevBth::CloseIfDevice(uint64_t handle) {
     return 0;
 }
 
+uint32_t CDevBth::Transmit(const uint8_t*, size_t, uint8_t** reply, size_t* replySize, ReplyArena&) {
+    *reply = nullptr;
+    *replySize = 0;
+    return kBthNotConnected;
+}
+
+uint32_t CDevBth::ReportSessions() { return kBthNotConnected; }
+
 bool CDevBth::IsConnected() { return m_bPresent.load() == 1 && m_bClosed.load() == 0; }
 
 uint32_t CDevBth::Close() {

@@ -52,6 +52,8 @@ struct PhoneListFields {
 // How long a closed phone with no logon options stays in the device map.
 inline constexpr uint32_t kBthLingerMilliseconds = 30000;
 inline constexpr uint32_t kNteInvalidHandle = 0x80090026;
+// ERROR_DEVICE_NOT_CONNECTED: the phone cannot be reached.
+inline constexpr uint32_t kBthNotConnected = 1167;
 
 class CDevBth final : public CDevTovrel {
 public:
@@ -69,6 +71,11 @@ public:
 
     bool IsConnected() override;
     uint32_t Close() override;
+    // Token commands and session reports travel on the active channel to the phone, which is not
+    // opened yet: the phone cannot be reached that way and both answer kBthNotConnected.
+    uint32_t Transmit(const uint8_t* request, size_t requestSize, uint8_t** reply, size_t* replySize,
+                      ReplyArena& arena) override;
+    uint32_t ReportSessions() override;
     void StartWorker() override;
     uint32_t Run() override;
 

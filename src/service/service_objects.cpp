@@ -220,6 +220,10 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
         if (hooks.SendStatusNotification) hooks.SendStatusNotification(status.data(), status.size());
     };
 
+    // The stream channel's device requests (0x4006-0x4008, the phone list, 0x5101, 0x5111).
+    m_pBleDeviceRequests = std::make_unique<CBleDeviceRequests>(*m_pDevices, ble);
+    m_pStreamRequests->SetDeviceRequests(m_pBleDeviceRequests.get());
+
     DeviceSessionHooks& phone = session.Hooks();
     phone.OnBleSignal = [&ble](uint64_t device, int16_t rssi) { ble.OnBleSignal(device, rssi); };
     phone.BuildSessionList = [this](uint8_t*& message, size_t& size, ReplyArena& arena) {
@@ -228,8 +232,13 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
     phone.GetPublished = [this](std::u16string& user, uint16_t& state) {
         m_pSessionMonitor->LogonState().GetPublished(user, state);
     };
-    // The logon relay (RelayLogonRequest) comes with the stream channel, the remote session
-    // operations and the container-list update with their own subsystems.
+    // A phone's logon, unlock and re-logon go to the logon component over the stream channel's
+    // relay, as the network phones' requests do. The remote session operations and the
+    // container-list update come with their own subsystems.
+    phone.RelayLogonRequest = [this](std::u16string_view deviceId, const uint8_t* request, size_t size,
+                                     ReplyArena& arena, uint8_t** reply, size_t* replySize) {
+        return m_pLogonRelay->RelayLogonRequest(deviceId, request, size, arena, *reply, *replySize);
+    };
 }
 
 void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {
@@ -237,7 +246,11 @@ void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {
     Configuration& config = app.Config();
     StreamHandlerHooks streamHooks;
     streamHooks.PublishLogonState = [this] { m_pSessionMonitor->PublishLogonState(); };
-    streamHooks.ReadBleStatus = [&app](uint8_t* out) { std::copy(app.BleStatus.begin(), app.BleStatus.end(), out); };
+    // The status query reports the BLE service's own record (running bit, host GUID).
+    streamHooks.ReadBleStatus = [this](uint8_t* out) {
+        const BleStatusRecord status = m_pBleService->GetBleStatus();
+        std::copy(status.begin(), status.end(), out);
+    };
     m_pStreamRequests = std::make_unique<CStreamRequestHandler>(
         config, m_pDatagramChannel->ForwardEnabled, *m_pLogonReports, *m_pNetDevices, m_pSessionMonitor->LogonState(),
         [this](uint8_t* buffer, size_t size) { return m_platform.system->GenRandom(buffer, size); },

@@ -18,6 +18,7 @@
 #include "pki/device_key_proof.h"
 #include "platform/platform.h"
 #include "service/ccorvane_app.h"
+#include "service/ble_device_requests.h"
 #include "service/token_stream_requests.h"
 #include "wire/result_text.h"
 
@@ -116,6 +117,8 @@ private:
     std::unique_ptr<CBleService> m_pBleService;
     std::unique_ptr<CRadioMonitor> m_pRadioMonitor;
     std::unique_ptr<CDeviceSession> m_pDeviceSession;
+    // The stream channel's requests for the phones and the BLE service.
+    std::unique_ptr<CBleDeviceRequests> m_pBleDeviceRequests;
 };
 
 }  // namespace corvane

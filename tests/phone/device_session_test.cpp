@@ -4,16 +4,20 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "crypto/session_key.h"
 #include "device/device_map.h"
 #include "phone/device_hello.h"
 #include "phone/device_session.h"
+#include "service/ble_device_requests.h"
 #include "support/fake_ble_library.h"
 #include "support/phone_keys.h"
 #include "support/test_platform.h"
+#include "wire/byte_order.h"
 #include "wire/msg_header.h"
 #include "wire/result_codes.h"
 
@@ -369,6 +373,75 @@ TEST_F(DeviceSessionTest, TeardownClosesTheBoundDeviceOrTheBarePhone) {
     Teardown(bare);
     EXPECT_TRUE(ble.WasClosed(bareHandle));
     EXPECT_TRUE(ble.WaitClosed(handle));  // on the device's closing thread
+}
+
+// The stream channel's requests on the bound phones. The phone list carries each connected phone
+// once, with its name in the string area, its flag bytes, link kind and last signal sample, and
+// in container-list mode the offset of the (not yet held) list image; a closed phone leaves it.
+// A session report or a token command for a phone without its active channel, and any request for
+// an unknown id, answer 1167; a restart request reaches the radio monitor's flag.
+TEST_F(DeviceSessionTest, StreamDeviceRequestsSeeTheConnectedPhones) {
+    std::atomic<int32_t> stop {0}, radioStopped {1}, restart {0}, active {0};
+    CBleService service(tp.Get(), config, devices, BleAppState {stop, radioStopped, restart, active});
+    CBleDeviceRequests requests(devices, service);
+
+    BleConnection& first = NewConnection();
+    CipherHandle firstKey = Hello(first, "phone-1");
+    BleConnection& second = NewConnection();
+    Hello(second, "phone-2", kHelloContainerListCode);
+    BleConnection& third = NewConnection();
+    Hello(third, "phone-3");
+    ASSERT_EQ(Keyed(first, firstKey, 0x3101, {7, 9}).rc, 0u);
+    session->Hooks().OnBleSignal(first.m_hDevice, -61);
+    ASSERT_EQ(requests.CloseDevice(u"phone-3"), 0u);
+
+    ReplyArena arena;
+    uint8_t* payload = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(requests.ListPhones(arena, payload, size), 0u);
+    ASSERT_EQ(ReadU16(payload), 2);
+    ASSERT_EQ(size, 2u + 2 * kPhoneRecordSize + 2 * sizeof "Pixel");
+    const uint8_t* strings = payload + 2 + 2 * kPhoneRecordSize;
+    std::map<std::string, const uint8_t*> records;
+    for (size_t i = 0; i < 2; ++i) {
+        const uint8_t* record = payload + 2 + i * kPhoneRecordSize;
+        records[std::string(reinterpret_cast<const char*>(record))] = record;
+        EXPECT_STREQ(reinterpret_cast<const char*>(strings + ReadU16(record + 44)), "Pixel");
+        EXPECT_EQ(record[56], 2);  // Bluetooth LE
+    }
+    ASSERT_EQ(records.size(), 2u);
+    const uint8_t* one = records.at("phone-1");
+    EXPECT_EQ(one[46], 7);
+    EXPECT_EQ(one[47], 9);
+    EXPECT_EQ(ReadU16(one + 48), 0);  // not in container-list mode
+    EXPECT_EQ(one[57], 1);
+    EXPECT_EQ(static_cast<int16_t>(ReadU16(one + 58)), -61);
+    const uint8_t* two = records.at("phone-2");
+    EXPECT_EQ(two[46], 0);
+    EXPECT_EQ(ReadU16(two + 48), ReadU16(two + 44) + sizeof "Pixel");  // the end of the area so far
+    EXPECT_EQ(ReadU16(two + 50), 0);
+    EXPECT_EQ(two[57], 0);
+
+    const Bytes inner = Message(0x7001, {});
+    uint8_t* reply = nullptr;
+    size_t replySize = 0;
+    const struct {
+        const char* what;
+        uint32_t rc;
+    } unreachable[] = {
+        {"close of an unknown id", requests.CloseDevice(u"nobody")},
+        {"session report without an active channel", requests.ReportDeviceSessions(u"phone-1")},
+        {"session report for an unknown id", requests.ReportDeviceSessions(u"nobody")},
+        {"token command without an active channel",
+         requests.TransmitToDevice(u"phone-2", inner.data(), inner.size(), arena, reply, replySize)},
+        {"token command for an unknown id",
+         requests.TransmitToDevice(u"nobody", inner.data(), inner.size(), arena, reply, replySize)},
+    };
+    for (const auto& c : unreachable) EXPECT_EQ(c.rc, kDeviceNotFound) << c.what;
+    EXPECT_EQ(replySize, 0u);
+
+    EXPECT_EQ(requests.RequestBleRestart(), 0u);
+    EXPECT_EQ(restart.load(), 1);
 }
 
 }  // namespace
