@@ -104,9 +104,25 @@ BleStatusRecord CBleService::GetBleStatus() {
 
 void CBleService::NotifyStatus() {
     if (!SendStatusNotification) return;
-    const BleStatusRecord status = GetBleStatus();
+    BleStatusRecord status;
+    uint64_t sequence = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_statusMutex);
+        status = m_status;
+        sequence = ++m_nNotifySequence;
+    }
+    // Each notification has a thread of its own, and threads started one after the other may run
+    // in the other order: a stop followed at once by a start could leave the logon component
+    // believing the service stopped. They are sent one at a time, and one that finds a later
+    // record already sent is dropped, so the component always ends with the latest record.
     auto send = SendStatusNotification;
-    m_platform.threads->CreateThread([send, status] { send(status); });
+    auto order = m_pNotifyOrder;
+    m_platform.threads->CreateThread([send, status, sequence, order] {
+        std::lock_guard<std::mutex> lock(order->mutex);
+        if (sequence < order->lastSent) return;
+        order->lastSent = sequence;
+        send(status);
+    });
 }
 
 void CBleService::OnBleConnect(uint64_t device) {

@@ -114,6 +114,13 @@ private:
     std::mutex m_statusMutex;
     uint64_t m_hService = 0;  // guarded by the stop mutex
     BleStatusRecord m_status {};
+    uint64_t m_nNotifySequence = 0;  // guarded by m_statusMutex
+    // The order of the status notifications, shared with their threads (which may outlive this).
+    struct NotifyOrder {
+        std::mutex mutex;
+        uint64_t lastSent = 0;
+    };
+    std::shared_ptr<NotifyOrder> m_pNotifyOrder = std::make_shared<NotifyOrder>();
 };
 
 }  // namespace corvane
