@@ -8,13 +8,8 @@
 # the stop and the start, and with the radio off and no phone connected the service stops within
 # about 2 s. Exits 77 (skipped) when no network namespace can be made.
 set -euo pipefail
-if [[ -z "${CORVANE_IN_NETNS:-}" ]]; then
-  if ! unshare --net true 2>/dev/null; then
-    echo "SKIP: unshare --net is not permitted here; the scene needs a network namespace of its own"
-    exit 77
-  fi
-  exec env CORVANE_IN_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
-fi
+# shellcheck source=tests/support/scene_netns.sh
+source "$(dirname "$0")/../support/scene_netns.sh"
 
 corvane=$1
 ctl=$2
@@ -41,7 +36,7 @@ notifications() { grep -c "status notification: BleStatus" "$component" 2>/dev/n
 host_sock=$CORVANE_ROOT/run/corvane/ble/host.sock
 
 "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
-wait_for 10 bash -c "[[ \"\$('$ctl' status 2>/dev/null)\" == '4 RUNNING' ]]" || fail "service did not report RUNNING"
+wait_running "$ctl" || fail "service did not report RUNNING"
 wait_for 10 test -S "$host_sock" || fail "the BLE service did not start"
 "$logon" --tcp 6001 --udp 6000 --computer TESTPC >"$component" 2>&1 &
 wait_for 10 grep -q "forwarding on: reply code=0xc002 length=0 status=0x00000000" "$component" ||

@@ -5,13 +5,8 @@
 # the BLE service stops, and is switched on again and the phone reconnects. Exits 77 (skipped)
 # when no network namespace can be made.
 set -euo pipefail
-if [[ -z "${CORVANE_IN_NETNS:-}" ]]; then
-  if ! unshare --net true 2>/dev/null; then
-    echo "SKIP: unshare --net is not permitted here; the scene needs a network namespace of its own"
-    exit 77
-  fi
-  exec env CORVANE_IN_NETNS=1 unshare --net bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
-fi
+# shellcheck source=tests/support/scene_netns.sh
+source "$(dirname "$0")/../support/scene_netns.sh"
 
 corvane=$1
 ctl=$2
@@ -35,7 +30,7 @@ host_sock=$CORVANE_ROOT/run/corvane/ble/host.sock
 
 # The service finds libvxble.so beside itself, without any environment variable.
 "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
-wait_for 10 bash -c "[[ \"\$('$ctl' status 2>/dev/null)\" == '4 RUNNING' ]]" || fail "service did not report RUNNING"
+wait_running "$ctl" || fail "service did not report RUNNING"
 wait_for 10 test -S "$host_sock" || fail "the BLE service did not start"
 "$ctl" session logon anna CORP >/dev/null
 
