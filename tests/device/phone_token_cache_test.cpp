@@ -64,7 +64,7 @@ Bytes ContainerList(const std::vector<ListEntry>& entries, int count = -1, uint3
         payload = Cat(payload, Cat(Bytes {e.keyVersion1, e.certVersion1}, Name(e.upn1)));
         payload = Cat(payload, Cat(Bytes {e.keyVersion2, e.certVersion2}, Name(e.upn2)));
     }
-    return Message(0x0103, payload, status);
+    return Message(0x3028, payload, status);
 }
 
 struct Answer {
@@ -354,7 +354,7 @@ TEST_F(PhoneTokenCacheTest, BadListsClearTheCacheAndTellThePhoneWhy) {
         {"last entry cut short", truncated, TokenError::NteBadLen},
         {"a byte after the last entry", trailing, TokenError::NteBadLen},
         {"name of 256 bytes", longName, TokenError::NteBadLen},
-        {"head too short", Message(0x0103, Bytes(17, 0)), TokenError::NteBadLen},
+        {"head too short", Message(0x3028, Bytes(17, 0)), TokenError::NteBadLen},
         {"length beyond the bytes", Bytes(good.begin(), good.end() - 1), TokenError::NteBadLen},
         {"status from the phone", ContainerList({{1, "a"}}, -1, 0x80100069), 0x80100069},
     };
