@@ -1,5 +1,8 @@
 #include "service/ccorvane_app.h"
 
+#include <atomic>
+#include <memory>
+
 #include "platform/text.h"
 
 namespace corvane {
@@ -196,10 +199,23 @@ uint32_t CCorvaneApp::ServiceCtrlHandler(uint32_t control, uint32_t eventType, v
 void CCorvaneApp::StopSequence() {
     m_bStop = 1;
 
-    // Tell the logon component that no Bluetooth service is available any more.
+    // Tell the logon component that no Bluetooth service is available any more. The notice has a
+    // thread of its own, so that a component that never answers cannot hold the stop up; the
+    // sockets are drained only once it is done, or after kStopNoticeWaitMilliseconds, because
+    // draining them first would cut the notice off and leave the component believing the
+    // Bluetooth service still runs.
     BleStatus.fill(0);
     if (m_hooks.SendStatusNotification && m_config.g_wLogonPortTcp.load() != 0) {
-        m_platform.threads->CreateThread([this] { m_hooks.SendStatusNotification(BleStatus.data(), BleStatus.size()); });
+        auto sent = std::make_shared<std::atomic<bool>>(false);
+        if (m_platform.threads->CreateThread([this, sent] {
+                m_hooks.SendStatusNotification(BleStatus.data(), BleStatus.size());
+                sent->store(true);
+            })) {
+            const uint32_t start = m_platform.clock->GetTickCount();
+            while (!sent->load() && TicksSince(m_platform.clock->GetTickCount(), start) < kStopNoticeWaitMilliseconds) {
+                m_platform.clock->Sleep(10);
+            }
+        }
     }
 
     // Release every socket reference so that blocked accept and receive calls return.

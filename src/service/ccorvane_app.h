@@ -17,6 +17,9 @@
 namespace corvane {
 
 inline constexpr uint32_t kStopWaitMilliseconds = 15000;
+// How long the stop sequence lets the cleared status notice reach the logon component before it
+// drains the sockets.
+inline constexpr uint32_t kStopNoticeWaitMilliseconds = 2000;
 inline constexpr uint32_t kEnumerateDelayMilliseconds = 2000;
 inline constexpr size_t kBleStatusSize = 28;
 

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "config/configuration.h"
+#include "platform/registry.h"
 #include "service/ccorvane_app.h"
 #include "support/test_platform.h"
 
@@ -208,6 +210,65 @@ TEST_F(LifecycleTest, EveryUnwiredStepWritesOneDiagnosticLineAtStart) {
                            "not in this build: status notification to the logon component (SendStatusNotification); skipped",
                            "not in this build: remote logoff (0x3015); skipped",
                        }));
+}
+
+// The cleared status notice at stop reaches the logon component before the sockets are drained
+// (draining them first cut it off), and a component that never answers holds the stop up for
+// kStopNoticeWaitMilliseconds only.
+TEST_F(LifecycleTest, TheStopNoticeIsSentBeforeTheSocketsAreDrainedAndWaitedForBoundedly) {
+    const struct {
+        const char* label;
+        uint32_t answerAfter;  // fake milliseconds into the stop; 0 never
+    } cases[] = {{"slow component", 500}, {"silent component", 0}};
+    for (const auto& c : cases) {
+        test::TestPlatform platform;
+        platform.registry.CreateKey(kLogonOptionsKey);
+        ASSERT_EQ(RegSetDword(platform.registry, kLogonOptionsKey, kLogonPortTcpValue, 6001), 0u) << c.label;
+        events.clear();
+        RecordingHooks();
+        hooks.EnumerateSessions = nullptr;  // its delay would move the clock on its own
+        // Each fake sleep also takes a real millisecond, so that the notice's thread gets to run
+        // while the stop sequence waits for it.
+        platform.clock.onSleep = [](uint32_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+        std::vector<std::string> e;
+        std::atomic<uint32_t> stopTick {0};
+        std::atomic<bool> release {false};
+        std::atomic<uint32_t> finTick {0};
+        hooks.FinP11 = [&] {
+            finTick = platform.clock.GetTickCount();
+            Record("FinP11");
+        };
+        hooks.SendStatusNotification = [&](const uint8_t* status, size_t size) {
+            EXPECT_EQ(std::count(status, status + size, 0), static_cast<long>(size)) << c.label;
+            // Only the stop sequence moves this clock now: the answer comes once it has waited.
+            while (!release.load() &&
+                   (c.answerAfter == 0 || platform.clock.GetTickCount() - stopTick.load() < c.answerAfter)) {
+                std::this_thread::yield();
+            }
+            Record("SendStatusNotification");
+        };
+        {
+            Run run(platform.Get(), hooks);
+            struct Releaser {  // lets the notice end before the run joins its thread, on every way out
+                std::atomic<bool>& flag;
+                ~Releaser() { flag = true; }
+            } releaser {release};
+            ASSERT_TRUE(platform.serviceHost.WaitForState(Svc::Running)) << c.label;
+            stopTick = platform.clock.GetTickCount();
+            platform.serviceHost.Control(Svc::ControlStop);
+            run.Finish();
+            e = Events();
+        }
+        const auto notice = std::find(e.begin(), e.end(), "SendStatusNotification");
+        const auto fin = std::find(e.begin(), e.end(), "FinP11");
+        ASSERT_NE(fin, e.end()) << c.label;
+        if (c.answerAfter != 0) {
+            EXPECT_LT(notice - e.begin(), fin - e.begin()) << c.label;
+        } else {
+            EXPECT_EQ(notice, e.end()) << c.label << ": the stop went on without the answer";
+            EXPECT_GE(finTick.load() - stopTick.load(), kStopNoticeWaitMilliseconds) << c.label;
+        }
+    }
 }
 
 TEST_F(LifecycleTest, StopSequenceGivesUpAfterFifteenSecondsOnAWorkerThatNeverEnds) {
