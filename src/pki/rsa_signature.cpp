@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/crypto_status.h"
 #include "crypto/rsa.h"
 #include "crypto/sha1.h"
 #include "crypto/sha256.h"
@@ -63,9 +64,11 @@ uint32_t RsaPublicBlock(const std::vector<uint8_t>& publicKeyDer, const uint8_t*
     uint32_t result = Result::InternalError;
     if (bits == 8 * length) {
         block.resize(length);
-        if (RsaPublic(rsa, signature, static_cast<uint32_t>(length), block.data()) == 0) {
+        const int32_t rc = RsaPublic(rsa, signature, static_cast<uint32_t>(length), block.data());
+        if (rc == CryptoStatus::Ok) {
             result = 0;
         } else {
+            if (rc == CryptoStatus::RsaInputTooLarge) result = Result::DeviceSignatureError;
             block.clear();
         }
     }

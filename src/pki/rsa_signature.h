@@ -10,7 +10,9 @@
 namespace corvane {
 
 // The public operation on a big-endian signature: 0 with the block; 0x20000001 when the key does
-// not import or its modulus is not exactly as long as the signature.
+// not import, its modulus is not exactly as long as the signature or the operation fails;
+// 0x20000002 when the signature's value is not below the modulus (no signature of that key can
+// be: a signer holding another key of the same size gives such values).
 uint32_t RsaPublicBlock(const std::vector<uint8_t>& publicKeyDer, const uint8_t* signature, size_t length,
                         std::vector<uint8_t>& block);
 

@@ -2,7 +2,11 @@
 // through the CSP stand-in's key store and the OpenSSL chain backend under the test's state root.
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include "pki/pki_world.h"
+#include "pki/rsa_signature.h"
 #include "platform/text.h"
 
 namespace corvane::test {
@@ -92,6 +96,31 @@ TEST_F(DeviceKeyProofCspTest, ACspThatSignsWithAnotherKeyFailsTheSignatureCheck)
     TestKey other(1024);
     TestPki::InstallContainer(w.tp.Root(), kDevice, "phone-key", leaf, &other);
     EXPECT_EQ(w.proof.VerifyDeviceKey(kContainer, kAtKeyExchange, u"alice@corp.example", nullptr, 0), 0x20000002u);
+}
+
+// A signer holding another key of the same size gives values that may lie above the certificate
+// key's modulus: that is the device's wrong signature, not an internal error.
+TEST(RsaPublicBlockTest, ASignatureNotBelowTheModulusIsADeviceSignatureError) {
+    TestKey key(1024);
+    unsigned char* der = nullptr;
+    const int derLength = i2d_PublicKey(key.pkey, &der);
+    ASSERT_GT(derLength, 0);
+    const std::vector<uint8_t> publicKey(der, der + derLength);
+    OPENSSL_free(der);
+    const struct {
+        const char* label;
+        std::vector<uint8_t> signature;
+        uint32_t expected;
+    } cases[] = {
+        {"above the modulus", std::vector<uint8_t>(128, 0xFF), 0x20000002},
+        {"below the modulus", std::vector<uint8_t>(128, 0x01), 0},
+        {"shorter than the modulus", std::vector<uint8_t>(64, 0x01), 0x20000001},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> block;
+        EXPECT_EQ(RsaPublicBlock(publicKey, c.signature.data(), c.signature.size(), block), c.expected) << c.label;
+        EXPECT_EQ(block.size(), c.expected == 0 ? c.signature.size() : 0u) << c.label;
+    }
 }
 
 TEST_F(DeviceKeyProofCspTest, ACertificateOfAnotherSizeThanTheKeyIsAnInternalError) {
