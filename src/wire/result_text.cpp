@@ -33,7 +33,7 @@ TextLanguage LanguageFromUiLanguage(uint16_t wLanguage) {
 }
 
 CMessageTexts::CMessageTexts(uint16_t wLanguage, ISystemMessages& systemMessages)
-    : g_wLanguage(wLanguage), m_language(LanguageFromUiLanguage(wLanguage)), m_systemMessages(systemMessages) {}
+    : m_language(LanguageFromUiLanguage(wLanguage)), m_systemMessages(systemMessages) {}
 
 std::u16string CMessageTexts::GetText(uint32_t id, std::u16string_view defaultText) const {
     const TextEntry* entry = FindEntry(m_language, id);

@@ -57,7 +57,7 @@ public:
     // 1 → "Shutdown", 2 → "Cancel Shutdown", 3 → "Query Shutdown"; else "Error Code".
     std::u16string GetShutdownActionName(int32_t type) const;
 
-    uint16_t g_wLanguage;
+    // Chosen once from the UI language given at construction.
     TextLanguage m_language;
 
 private:
