@@ -14,7 +14,6 @@
 namespace corvane {
 
 namespace {
-constexpr size_t kMaxPayload = 0xFFFF;
 
 uint32_t StatusOf(const uint8_t* message) { return ReadU32(message + MsgHeader::kStatusOffset); }
 }  // namespace
@@ -25,7 +24,7 @@ uint32_t CLogonRelay::RelayLogonRequest(std::u16string_view deviceId, const uint
     replySize = 0;
     if (m_config.g_wLogonPortTcp.load() == 0) return Result::ConsoleNotLogonable;
     const auto header = MsgHeader::Decode(request, size);
-    if (!header || kRelayDeviceIdSize + size > kMaxPayload) return Result::NteFail;
+    if (!header || kRelayDeviceIdSize + size > MsgHeader::kMaxPayload) return Result::NteFail;
 
     // The envelope: the device id as UTF-8 in its slot (cut at 40 bytes), then the request.
     std::vector<uint8_t> envelope(MsgHeader::kSize + kRelayDeviceIdSize + size, 0);

@@ -35,7 +35,7 @@ uint8_t* EncodeRemoteLogoffReply(const RemoteLogoffRequest& request, std::u16str
     using namespace RemoteLogoffLayout;
     const size_t nameSize = request.containerUtf8.size() + 1;
     const size_t textOffset = RemoteLogoffTextOffset(request);
-    if (capacity < textOffset + 1 || kReplyFixedPayload + nameSize + 1 > 0xFFFF) return nullptr;
+    if (capacity < textOffset + 1 || kReplyFixedPayload + nameSize + 1 > MsgHeader::kMaxPayload) return nullptr;
     uint8_t* reply = arena.Allocate(capacity);
     if (!reply) return nullptr;
     MsgHeader::Reply(Contract::kRemoteLogoff, static_cast<uint16_t>(kReplyFixedPayload + nameSize + 1), status)

@@ -5,6 +5,7 @@
 #include "channel/key_exchange.h"
 #include "channel/socket_helpers.h"
 #include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "wire/companion_contract.h"
 
 namespace corvane {
@@ -12,7 +13,6 @@ namespace corvane {
 namespace {
 constexpr int kBadData = static_cast<int>(0x80090005);
 constexpr int kNoMemory = static_cast<int>(0x8009000E);
-constexpr size_t kMaxPayload = 0xFFFF;
 }  // namespace
 
 CStreamClient::CStreamClient(ISockets& sockets) : m_sockets(sockets) {}
@@ -80,7 +80,7 @@ int CStreamClient::Request(uint16_t code, uint32_t status, const uint8_t* payloa
     } else if (size) {
         std::memcpy(message.data() + MsgHeader::kSize, payload, size);
     }
-    if (length > kMaxPayload) return static_cast<int>(WsaError::MsgSize);
+    if (length > MsgHeader::kMaxPayload) return static_cast<int>(WsaError::MsgSize);
     MsgHeader {code, static_cast<uint16_t>(length), status}.Encode(message.data());
     if (int rc = SendRaw(message.data(), MsgHeader::kSize + length, timeoutMs)) return rc;
     if (int rc = ReceiveRaw(reply, timeoutMs)) return rc;

@@ -5,13 +5,13 @@
 
 #include "channel/key_exchange.h"
 #include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "wire/companion_contract.h"
 
 namespace corvane {
 
 namespace {
 constexpr size_t kTrailingZeros = 2;
-constexpr size_t kMaxPayload = 0xFFFF;
 
 MsgHeader HeaderOf(const uint8_t* message) { return *MsgHeader::Decode(message, MsgHeader::kSize); }
 }  // namespace
@@ -65,7 +65,7 @@ StreamReply CStreamRequestHandler::HandleRequest(StreamConnectionState& connecti
             const MsgHeader replyHeader = HeaderOf(reply);
             if (replyHeader.length != 0) {
                 const size_t cipherSize = CSessionCipher::CipherSize(replyHeader.length);
-                uint8_t* encrypted = cipherSize <= kMaxPayload ? arena.Allocate(MsgHeader::kSize + cipherSize) : nullptr;
+                uint8_t* encrypted = cipherSize <= MsgHeader::kMaxPayload ? arena.Allocate(MsgHeader::kSize + cipherSize) : nullptr;
                 size_t written = 0;
                 if (encrypted == nullptr ||
                     connection.m_pCipher->Encrypt(reply + MsgHeader::kSize, replyHeader.length,

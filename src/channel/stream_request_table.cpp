@@ -20,7 +20,6 @@ constexpr uint16_t kBleStatusQuery = 0x4103;
 constexpr uint16_t kDeviceSessions = 0x5111;
 constexpr size_t kDeviceIdSize = 40;
 constexpr size_t kPortsSize = 4;
-constexpr size_t kMaxPayload = 0xFFFF;
 
 const uint8_t* PayloadOf(const uint8_t* message) { return message + MsgHeader::kSize; }
 uint16_t LengthOf(const uint8_t* message) { return ReadU16(message + MsgHeader::kLengthOffset); }

@@ -7,6 +7,7 @@
 
 #include "channel/stream_request_handler.h"
 #include "wire/byte_order.h"
+#include "wire/msg_header.h"
 
 namespace corvane {
 
@@ -14,7 +15,6 @@ namespace {
 constexpr uint16_t kPhoneListCode = 0x4101;
 constexpr size_t kCountSize = 4;
 constexpr size_t kUnitSize = 2;
-constexpr size_t kMaxPayload = 0xFFFF;
 // A state of 4 (logging a user on) is taken only while the logon screen is up (2 or 3).
 constexpr uint16_t kLogonScreenFirst = 2;
 constexpr uint16_t kLogonScreenLast = 3;
@@ -98,7 +98,7 @@ uint32_t CStreamRequestHandler::ListPhones(const uint8_t*, ReplyArena& arena, ui
     uint8_t* list = nullptr;
     size_t size = 0;
     if (uint32_t rc = m_pDevices->ListPhones(arena, list, size)) return rc;
-    if (list == nullptr || size < 2 || size > kMaxPayload) return StreamStatus::NteFail;
+    if (list == nullptr || size < 2 || size > MsgHeader::kMaxPayload) return StreamStatus::NteFail;
     reply = arena.Allocate(MsgHeader::kSize + size);
     if (reply == nullptr) return StreamStatus::NteNoMemory;
     MsgHeader {kPhoneListCode, static_cast<uint16_t>(size), 0}.Encode(reply);

@@ -15,7 +15,6 @@ namespace corvane {
 
 namespace {
 
-constexpr size_t kMaxPayload = 0xFFFF;
 constexpr uint32_t kRsaPublicKeyFormat = 1;
 
 // A message of `payloadLength` bytes from the arena with its header; the payload is left zero.
@@ -27,7 +26,7 @@ uint8_t* NewMessage(ReplyArena& arena, uint16_t code, size_t payloadLength, uint
 
 uint32_t Reply(ReplyArena& arena, uint16_t requestCode, const uint8_t* payload, size_t length, uint8_t** reply,
                size_t* replySize) {
-    if (length > kMaxPayload) return Result::NteFail;
+    if (length > MsgHeader::kMaxPayload) return Result::NteFail;
     uint8_t* message = NewMessage(arena, MsgHeader::ReplyCode(requestCode), length);
     if (!message) return Result::NteNoMemory;
     if (length) std::memcpy(message + MsgHeader::kSize, payload, length);
@@ -91,7 +90,7 @@ uint32_t CDeviceSession::HandleDeviceRequest(BleConnection& connection, const ui
     if (answerHeader->length != 0) {
         if (SessionEncrypt(connection.m_hSessionCipher, answer + MsgHeader::kSize, answerHeader->length,
                            sealed + MsgHeader::kSize, &sealedLength) != SessionKeyStatus::Ok ||
-            sealedLength > kMaxPayload) {
+            sealedLength > MsgHeader::kMaxPayload) {
             return Result::NteFail;
         }
     }

@@ -21,7 +21,6 @@ constexpr size_t kRecordNameOffset = 40;
 constexpr size_t kRecordAddressOffset = 42;
 constexpr size_t kRecordPortOffset = 44;
 constexpr size_t kRecordValueOffset = 46;
-constexpr size_t kMaxPayload = 0xFFFF;
 constexpr int32_t kFinalBufferFailed = -102;
 }  // namespace
 
@@ -44,7 +43,7 @@ int32_t CNetDeviceTable::ListNetDevices(uint8_t*& reply, size_t& replySize, Repl
         const std::string name = Utf16ToUtf8(dev->m_strName);
         const std::string address = Utf16ToUtf8(dev->m_strAddress);
         const size_t grown = strings.size() + name.size() + 1 + address.size() + 1;
-        if (kCountSize + kRecordSize * (listed + 1) + grown > kMaxPayload) continue;
+        if (kCountSize + kRecordSize * (listed + 1) + grown > MsgHeader::kMaxPayload) continue;
 
         uint8_t* rec = records + MsgHeader::kSize + kCountSize + kRecordSize * listed;
         std::memcpy(rec, id.data(), id.size());

@@ -16,7 +16,6 @@ namespace {
 constexpr uint32_t kNteNoMemory = 0x8009000E;
 constexpr uint8_t kLoggingOnMark = 0x80;
 constexpr size_t kEntryFixedSize = 26;
-constexpr size_t kMaxPayload = 0xFFFF;
 constexpr size_t kCountSize = 2;
 
 // FILETIME as milliseconds since 1970-01-01 UTC; 0 stays 0.
@@ -55,7 +54,7 @@ uint32_t CSessionMonitor::BuildSessionList(uint8_t*& message, size_t& size, Repl
             const std::string upn = Utf16ToUtf8(record->m_strUpn);
             // One message carries at most 65535 payload bytes: a table too large for that (a
             // terminal server) is listed as far as it fits rather than sent with a wrong length.
-            if (kCountSize + entries.size() + kEntryFixedSize + upn.size() + 1 > kMaxPayload) break;
+            if (kCountSize + entries.size() + kEntryFixedSize + upn.size() + 1 > MsgHeader::kMaxPayload) break;
             uint8_t state = static_cast<uint8_t>(record->m_nState);
             if (loggingOn && EqualsNoCase(record->m_strUpn, publishedUser)) {
                 state = kLoggingOnMark;
@@ -68,7 +67,7 @@ uint32_t CSessionMonitor::BuildSessionList(uint8_t*& message, size_t& size, Repl
     }
     if (loggingOn && !marked) {
         const std::string upn = Utf16ToUtf8(publishedUser);
-        if (kCountSize + entries.size() + kEntryFixedSize + upn.size() + 1 <= kMaxPayload) {
+        if (kCountSize + entries.size() + kEntryFixedSize + upn.size() + 1 <= MsgHeader::kMaxPayload) {
             AppendEntry(entries, DesktopKind::Console, kLoggingOnMark, 0, 0, 0, upn);
             ++count;
         }

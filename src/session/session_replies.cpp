@@ -14,7 +14,6 @@ namespace corvane {
 namespace {
 constexpr uint16_t kSessionQueryReply = 0xB014;
 constexpr uint32_t kNteFail = 0x80090020;
-constexpr size_t kMaxPayload = 0xFFFF;
 
 // Session query reply layout.
 constexpr size_t kStatusState = 8;
@@ -61,7 +60,7 @@ void WriteTimeText(uint8_t* slot, FileTime ft) {
 uint8_t* CUserLog::EncodeStatus(const uint8_t* requestId, std::string_view principalName, const Configuration& config,
                                 ReplyArena& arena, size_t& replySize) const {
     const size_t payload = kStatusFixedLength + principalName.size();
-    if (payload > kMaxPayload) return nullptr;
+    if (payload > MsgHeader::kMaxPayload) return nullptr;
     const size_t size = MsgHeader::kSize + payload;
     uint8_t* reply = arena.Allocate(size);
     if (reply == nullptr) return nullptr;
@@ -81,7 +80,7 @@ uint8_t* CUserLog::EncodeStatus(const uint8_t* requestId, std::string_view princ
 uint32_t CUserLog::EncodeTimes(uint16_t requestCode, std::string_view text, ReplyArena& arena, uint8_t*& reply,
                                size_t& replySize) const {
     const size_t payload = kTimesFixedLength + text.size();
-    if (payload > kMaxPayload) return kNteFail;
+    if (payload > MsgHeader::kMaxPayload) return kNteFail;
     const size_t size = MsgHeader::kSize + payload;
     reply = arena.Allocate(size);
     if (reply == nullptr) return kNteFail;

@@ -18,6 +18,8 @@ struct MsgHeader {
     static constexpr size_t kLengthOffset = 2;
     static constexpr size_t kStatusOffset = 4;
     static constexpr uint16_t kReplyBit = 0x8000;
+    // The most payload one message carries: its length is a u16.
+    static constexpr size_t kMaxPayload = 0xFFFF;
 
     uint16_t code = 0;
     uint16_t length = 0;

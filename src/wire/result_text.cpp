@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "wire/byte_order.h"
+#include "wire/msg_header.h"
 #include "wire/result_codes.h"
 #include "wire/result_text_tables.h"
 #include "platform/text.h"
@@ -69,7 +70,7 @@ size_t CMessageTexts::AppendReplyResultText(std::span<uint8_t> reply, size_t tex
     if (utf8.size() + 1 > kMaxReplyResultText) return 0;
     if (reply.size() < 4 || textOffset > reply.size() || reply.size() - textOffset < utf8.size() + 1) return 0;
     const size_t newLength = static_cast<size_t>(ReadU16(reply.data() + 2)) + utf8.size();
-    if (newLength > 0xFFFF) return 0;
+    if (newLength > MsgHeader::kMaxPayload) return 0;
     std::memcpy(reply.data() + textOffset, utf8.data(), utf8.size());
     reply[textOffset + utf8.size()] = 0;
     WriteU16(reply.data() + 2, static_cast<uint16_t>(newLength));
