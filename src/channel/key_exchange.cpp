@@ -7,7 +7,6 @@
 namespace corvane {
 
 namespace {
-constexpr uint32_t kNteBadType = 0x8009000A;
 
 struct RsaGuard {
     RsaHandle handle = nullptr;
@@ -24,7 +23,7 @@ KeyExchangeResult RunKeyExchange(const uint8_t* payload, size_t length, const Ra
         return result;
     }
     if (ReadU16(payload) != kKeyExchangeVersion) {
-        result.status = kNteBadType;
+        result.status = Result::NteBadType;
         return result;
     }
 

@@ -7,12 +7,13 @@
 #include "wire/byte_order.h"
 #include "wire/msg_header.h"
 #include "wire/companion_contract.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
 namespace {
-constexpr int kBadData = static_cast<int>(0x80090005);
-constexpr int kNoMemory = static_cast<int>(0x8009000E);
+constexpr int kBadData = static_cast<int>(Result::NteBadData);
+constexpr int kNoMemory = static_cast<int>(Result::NteNoMemory);
 }  // namespace
 
 CStreamClient::CStreamClient(ISockets& sockets) : m_sockets(sockets) {}

@@ -21,6 +21,7 @@
 #include "session/logon_state.h"
 #include "wire/msg_header.h"
 #include "wire/reply_arena.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
@@ -30,12 +31,12 @@ inline constexpr uint32_t kSecureKeyed = 2;
 
 // CryptoAPI codes of the stream channel.
 namespace StreamStatus {
-constexpr uint32_t NteBadLen = 0x80090004;
-constexpr uint32_t NteBadData = 0x80090005;
-constexpr uint32_t NteBadType = 0x8009000A;
-constexpr uint32_t NteNoMemory = 0x8009000E;
-constexpr uint32_t NteFail = 0x80090020;
-constexpr uint32_t NteNotSupported = 0x80090029;
+constexpr uint32_t NteBadLen = Result::NteBadLen;
+constexpr uint32_t NteBadData = Result::NteBadData;
+constexpr uint32_t NteBadType = Result::NteBadType;
+constexpr uint32_t NteNoMemory = Result::NteNoMemory;
+constexpr uint32_t NteFail = Result::NteFail;
+constexpr uint32_t NteNotSupported = Result::NteNotSupported;
 }  // namespace StreamStatus
 
 // The protection state of one connection, owned by its thread.

@@ -20,15 +20,16 @@
 #include <cstdint>
 
 #include "wire/reply_arena.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
 // Codes the token layer answers with.
 namespace TokenStatus {
-constexpr uint32_t NteBadLen = 0x80090004;
-constexpr uint32_t NteBadData = 0x80090005;
-constexpr uint32_t NteNotFound = 0x80090011;
-constexpr uint32_t NteProviderDllFail = 0x8009001D;
+constexpr uint32_t NteBadLen = Result::NteBadLen;
+constexpr uint32_t NteBadData = Result::NteBadData;
+constexpr uint32_t NteNotFound = Result::NteNotFound;
+constexpr uint32_t NteProviderDllFail = Result::NteProviderDllFail;
 constexpr uint32_t ScardENoSmartcard = 0x8010000C;
 }  // namespace TokenStatus
 

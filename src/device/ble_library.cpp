@@ -96,7 +96,7 @@ bool CBleLibraryBinding::HasSignalStrengthEvents() {
 }
 
 uint32_t CBleLibraryBinding::AddSignalStrengthEvent(uint64_t device, uint64_t* cookie, BleSignalHandler onSignal) {
-    if (!m_exports.AddSignalStrengthEvent) return kNteNotSupported;
+    if (!m_exports.AddSignalStrengthEvent) return Result::NteNotSupported;
     {
         std::lock_guard<std::mutex> lock(g_handlerMutex);
         g_onSignal = std::move(onSignal);
@@ -105,7 +105,7 @@ uint32_t CBleLibraryBinding::AddSignalStrengthEvent(uint64_t device, uint64_t* c
 }
 
 uint32_t CBleLibraryBinding::RemoveSignalStrengthEvent(uint64_t device, uint64_t cookie) {
-    if (!m_exports.RemoveSignalStrengthEvent) return kNteNotSupported;
+    if (!m_exports.RemoveSignalStrengthEvent) return Result::NteNotSupported;
     return m_exports.RemoveSignalStrengthEvent(device, cookie);
 }
 

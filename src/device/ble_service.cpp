@@ -171,10 +171,10 @@ void CBleService::PassiveChannelServer(BleConnection* connection) {
         uint8_t* reply = nullptr;
         size_t replySize = 0;
         uint32_t rc = HandleDeviceRequest ? HandleDeviceRequest(*connection, request, size, arena, &reply, &replySize)
-                                          : kNteNotSupported;
+                                          : Result::NteNotSupported;
         uint8_t errorReply[MsgHeader::kSize];
         if (rc != 0 || !reply || replySize < MsgHeader::kSize) {
-            MsgHeader::ErrorReply(0, rc != 0 ? rc : kNteNotSupported).Encode(errorReply);
+            MsgHeader::ErrorReply(0, rc != 0 ? rc : Result::NteNotSupported).Encode(errorReply);
             reply = errorReply;
         }
         WriteU16(reply, MsgHeader::ReplyCode(ReadU16(request)));

@@ -59,13 +59,13 @@ bool CDevTovrel::SetLogonOptionTime(std::u16string_view user, std::u16string_vie
     return false;
 }
 
-uint32_t CDevTovrel::ReportSessions() { return kNteNotSupported; }
+uint32_t CDevTovrel::ReportSessions() { return Result::NteNotSupported; }
 bool CDevTovrel::IsConnected() { return false; }
-uint32_t CDevTovrel::Close() { return kNteNotSupported; }
+uint32_t CDevTovrel::Close() { return Result::NteNotSupported; }
 void CDevTovrel::RequestStop() { m_bStopRequested = 1; }
 bool CDevTovrel::IsStopping() { return m_bStopRequested.load() != 0; }
 
-uint32_t CDevTovrel::Transmit(const uint8_t*, size_t, uint8_t**, size_t*, ReplyArena&) { return kNteNotSupported; }
+uint32_t CDevTovrel::Transmit(const uint8_t*, size_t, uint8_t**, size_t*, ReplyArena&) { return Result::NteNotSupported; }
 
 std::vector<CLogonOpt> CDevTovrel::CopyLogonOptions() {
     std::lock_guard<std::mutex> lock(m_optionMutex);

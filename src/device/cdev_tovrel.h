@@ -18,6 +18,7 @@
 #include "wire/reply_arena.h"
 #include "device/clogon_opt.h"
 #include "platform/clock.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
@@ -28,8 +29,6 @@ constexpr uint32_t NetworkPhone = 1;  // a phone on the local network (not a CDe
 constexpr uint32_t BluetoothPhone = 2;
 constexpr uint32_t CardReader = 3;
 }  // namespace DeviceKind
-
-inline constexpr uint32_t kNteNotSupported = 0x80090029;
 
 class CDevTovrel {
 public:

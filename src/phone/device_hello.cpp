@@ -11,7 +11,6 @@ namespace corvane {
 
 namespace {
 
-constexpr uint32_t kNteBadType = 0x8009000A;
 
 // Length of the NUL-terminated text at `offset` of the data area. The byte just behind the data
 // area counts as a NUL (received messages always carry two zero bytes there); nothing past it is
@@ -49,7 +48,7 @@ void PutFixed(std::vector<uint8_t>& out, std::string_view idText) {
 uint32_t ParseDeviceHello(const uint8_t* payload, size_t length, DeviceHelloRequest& out) {
     using namespace HelloLayout;
     if (payload == nullptr || length < kMinLength) return Result::NteBadData;
-    if (ReadU16(payload + kVersion) != kVersion2) return kNteBadType;
+    if (ReadU16(payload + kVersion) != kVersion2) return Result::NteBadType;
 
     // The device ID must end inside its slot and fit 39 characters; an empty one names nobody.
     const uint8_t* idSlot = payload + kId;

@@ -196,13 +196,13 @@ uint32_t CDeviceSession::Dispatch(BleConnection& connection, const uint8_t* requ
     case DeviceRequest::SessionTime:
     case DeviceRequest::SessionControl:
     case DeviceRequest::DelayedShutdown:
-        if (!m_hooks.RemoteSessionOperation) return kNteNotSupported;
+        if (!m_hooks.RemoteSessionOperation) return Result::NteNotSupported;
         return m_hooks.RemoteSessionOperation(connection, request, size, arena, reply, replySize);
     case DeviceRequest::SignalStatistics:
         return SignalStatistics(connection, payload, length, arena, reply, replySize);
     case DeviceRequest::SessionList: {
         if (length != 0) return Result::NteBadLen;
-        if (!m_hooks.BuildSessionList) return kNteNotSupported;
+        if (!m_hooks.BuildSessionList) return Result::NteNotSupported;
         uint8_t* list = nullptr;
         size_t listSize = 0;
         if (const uint32_t rc = m_hooks.BuildSessionList(list, listSize, arena)) return rc;
@@ -212,13 +212,13 @@ uint32_t CDeviceSession::Dispatch(BleConnection& connection, const uint8_t* requ
     }
     case DeviceRequest::ContainerList: return ContainerList(connection, request, size, arena, reply, replySize);
     case DeviceRequest::PhoneStatus: return PhoneStatus(connection, payload, length, arena, reply, replySize);
-    default: return kNteNotSupported;
+    default: return Result::NteNotSupported;
     }
 }
 
 uint32_t CDeviceSession::RelayLogon(BleConnection& connection, const uint8_t* request, size_t size,
                                     ReplyArena& arena, uint8_t** reply, size_t* replySize) {
-    if (!m_hooks.RelayLogonRequest) return kNteNotSupported;
+    if (!m_hooks.RelayLogonRequest) return Result::NteNotSupported;
     const uint16_t code = ReadU16(request);
     const uint32_t rc = m_hooks.RelayLogonRequest(connection.m_strDeviceId, request, size, arena, reply, replySize);
     if (rc != 0) return rc;

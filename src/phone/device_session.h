@@ -33,7 +33,6 @@ constexpr uint16_t PhoneStatus = 0x3101;
 
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr uint32_t kNtePerm = 0x80090010;
-inline constexpr uint32_t kNteBadType = 0x8009000A;
 
 // What the handler reaches in the layers above it; the composition root fills these. A hook that
 // is empty answers NTE_NOT_SUPPORTED (or, for the published state, an empty name and state 0).

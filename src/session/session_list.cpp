@@ -9,11 +9,11 @@
 #include "platform/file_time.h"
 #include "platform/text.h"
 #include "session/session_monitor.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
 namespace {
-constexpr uint32_t kNteNoMemory = 0x8009000E;
 constexpr uint8_t kLoggingOnMark = 0x80;
 constexpr size_t kEntryFixedSize = 26;
 constexpr size_t kCountSize = 2;
@@ -75,7 +75,7 @@ uint32_t CSessionMonitor::BuildSessionList(uint8_t*& message, size_t& size, Repl
 
     const size_t payload = kCountSize + entries.size();
     message = arena.Allocate(MsgHeader::kSize + payload);
-    if (message == nullptr) return kNteNoMemory;
+    if (message == nullptr) return Result::NteNoMemory;
     MsgHeader {kSessionListCode, static_cast<uint16_t>(payload), 0}.Encode(message);
     WriteU16(message + MsgHeader::kSize, count);
     if (!entries.empty()) std::memcpy(message + MsgHeader::kSize + kCountSize, entries.data(), entries.size());

@@ -8,12 +8,12 @@
 #include "platform/file_time.h"
 #include "platform/text.h"
 #include "session/cuser_log.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
 namespace {
 constexpr uint16_t kSessionQueryReply = 0xB014;
-constexpr uint32_t kNteFail = 0x80090020;
 
 // Session query reply layout.
 constexpr size_t kStatusState = 8;
@@ -80,10 +80,10 @@ uint8_t* CUserLog::EncodeStatus(const uint8_t* requestId, std::string_view princ
 uint32_t CUserLog::EncodeTimes(uint16_t requestCode, std::string_view text, ReplyArena& arena, uint8_t*& reply,
                                size_t& replySize) const {
     const size_t payload = kTimesFixedLength + text.size();
-    if (payload > MsgHeader::kMaxPayload) return kNteFail;
+    if (payload > MsgHeader::kMaxPayload) return Result::NteFail;
     const size_t size = MsgHeader::kSize + payload;
     reply = arena.Allocate(size);
-    if (reply == nullptr) return kNteFail;
+    if (reply == nullptr) return Result::NteFail;
     MsgHeader::Reply(requestCode, static_cast<uint16_t>(payload), 0).Encode(reply);
     WriteU16(reply + kTimesDesktop, static_cast<uint16_t>(m_nDesktop));
     WriteU16(reply + kTimesState, static_cast<uint16_t>(m_nState));

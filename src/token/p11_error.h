@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "wire/result_codes.h"
+
 namespace corvane {
 
 // Codes the token layer answers with.
@@ -12,16 +14,16 @@ constexpr uint32_t MoreData = 234;                  // ERROR_MORE_DATA
 constexpr uint32_t NoMoreItems = 259;               // ERROR_NO_MORE_ITEMS
 constexpr uint32_t Cancelled = 1223;                // ERROR_CANCELLED
 constexpr uint32_t NotEnoughMemory = 8;             // ERROR_NOT_ENOUGH_MEMORY
-constexpr uint32_t NteBadLen = 0x80090004;
-constexpr uint32_t NteBadData = 0x80090005;
+constexpr uint32_t NteBadLen = Result::NteBadLen;
+constexpr uint32_t NteBadData = Result::NteBadData;
 constexpr uint32_t NteNoKey = 0x8009000D;
-constexpr uint32_t NteNoMemory = 0x8009000E;
+constexpr uint32_t NteNoMemory = Result::NteNoMemory;
 constexpr uint32_t NteExists = 0x8009000F;
-constexpr uint32_t NteNotFound = 0x80090011;
+constexpr uint32_t NteNotFound = Result::NteNotFound;
 constexpr uint32_t NteBadKeyset = 0x80090016;
-constexpr uint32_t NteProviderDllFail = 0x8009001D;
-constexpr uint32_t NteFail = 0x80090020;
-constexpr uint32_t NteNotSupported = 0x80090029;
+constexpr uint32_t NteProviderDllFail = Result::NteProviderDllFail;
+constexpr uint32_t NteFail = Result::NteFail;
+constexpr uint32_t NteNotSupported = Result::NteNotSupported;
 constexpr uint32_t ScardNoSmartcard = 0x8010000C;
 constexpr uint32_t ScardUnknownCard = 0x8010000D;
 constexpr uint32_t ScardWrongChv = 0x8010002A;

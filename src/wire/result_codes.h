@@ -37,8 +37,12 @@ constexpr uint32_t ServiceRangeLast = 0x2FFFFFFF;
 // CryptoAPI codes the service answers with.
 constexpr uint32_t NteBadData = 0x80090005;
 constexpr uint32_t NteBadLen = 0x80090004;
+constexpr uint32_t NteBadType = 0x8009000A;
 constexpr uint32_t NteNoMemory = 0x8009000E;
+constexpr uint32_t NteNotFound = 0x80090011;
+constexpr uint32_t NteProviderDllFail = 0x8009001D;
 constexpr uint32_t NteFail = 0x80090020;
+constexpr uint32_t NteNotSupported = 0x80090029;
 
 // DispatchDatagram results.
 constexpr int32_t DatagramDropped = -1;

@@ -308,7 +308,7 @@ TEST_F(CDevPCSCTest, ReadCardIdentityIsTheSerialAsGuidTextOrEmpty) {
     EXPECT_EQ(device->ReadCardIdentity(), u"");
     EXPECT_EQ(device->GetKind(), DeviceKind::CardReader);
     EXPECT_EQ(device->GetName(), kReader);
-    EXPECT_EQ(device->ReportSessions(), kNteNotSupported);
+    EXPECT_EQ(device->ReportSessions(), Result::NteNotSupported);
 }
 
 TEST_F(CDevPCSCTest, ReaderNamesAndIdsLongerThanTheirFieldsAreRefused) {

@@ -146,9 +146,9 @@ TEST_F(DeviceMapTest, OperationsABaseDeviceDoesNotSupport) {
     ReplyArena arena;
     uint8_t* reply = nullptr;
     size_t size = 0;
-    EXPECT_EQ(device.ReportSessions(), kNteNotSupported);
-    EXPECT_EQ(device.Close(), kNteNotSupported);
-    EXPECT_EQ(device.Transmit(nullptr, 0, &reply, &size, arena), kNteNotSupported);
+    EXPECT_EQ(device.ReportSessions(), Result::NteNotSupported);
+    EXPECT_EQ(device.Close(), Result::NteNotSupported);
+    EXPECT_EQ(device.Transmit(nullptr, 0, &reply, &size, arena), Result::NteNotSupported);
     EXPECT_FALSE(device.IsConnected());
     EXPECT_FALSE(device.IsStopping());
     device.RequestStop();

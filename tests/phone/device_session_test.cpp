@@ -319,8 +319,8 @@ TEST_F(DeviceSessionTest, SessionListRefusesAPayloadAndOtherCodesAreNotSupported
     ASSERT_EQ(list.rc, 0u);
     EXPECT_EQ(list.header.code, 0xB027);
     EXPECT_EQ(list.payload, (Bytes {'o', 'k'}));
-    EXPECT_EQ(Keyed(c, k, 0x3030, {}).rc, kNteNotSupported);
-    EXPECT_EQ(Keyed(c, k, DeviceRequest::SessionControl, {1, 2}).rc, kNteNotSupported);
+    EXPECT_EQ(Keyed(c, k, 0x3030, {}).rc, Result::NteNotSupported);
+    EXPECT_EQ(Keyed(c, k, DeviceRequest::SessionControl, {1, 2}).rc, Result::NteNotSupported);
 }
 
 TEST_F(DeviceSessionTest, LogonIsRelayedWithTheDeviceIdAndTheAnswerGoesBackUnderTheRequestCode) {
