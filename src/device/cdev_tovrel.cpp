@@ -1,14 +1,8 @@
 #include "device/cdev_tovrel.h"
 
-#include "platform/text.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
-
-namespace {
-bool IsOptionOf(const CLogonOpt& option, std::u16string_view user, std::u16string_view domain) {
-    return EqualsNoCase(option.m_strUser, user) && EqualsNoCase(option.m_strDomain, domain);
-}
-}  // namespace
 
 CDevTovrel::CDevTovrel(IClock& clock, std::u16string id, std::u16string name, uint32_t kind)
     : m_clock(clock), m_strId(std::move(id)), m_strName(std::move(name)), m_nKind(kind) {}
@@ -16,47 +10,22 @@ CDevTovrel::CDevTovrel(IClock& clock, std::u16string id, std::u16string name, ui
 CDevTovrel::~CDevTovrel() = default;
 
 void CDevTovrel::AddLogonOption(std::u16string_view user, std::u16string_view domain, int32_t option, int32_t delay) {
-    const FileTime now = m_clock.GetSystemTimeAsFileTime();
     std::lock_guard<std::mutex> lock(m_optionMutex);
-    for (auto& existing : m_arrOptions) {
-        if (IsOptionOf(*existing, user, domain)) {
-            existing->m_nOption = option;
-            existing->m_nDelay = delay;
-            existing->m_ftTime = now;
-            existing->m_bHandled = 0;
-            return;
-        }
-    }
-    auto added = std::make_unique<CLogonOpt>();
-    added->m_strUser = std::u16string(user);
-    added->m_strDomain = std::u16string(domain);
-    added->m_nOption = option;
-    added->m_nDelay = delay;
-    added->m_ftTime = now;
-    added->m_dwLastSample = m_clock.GetTickCount();
-    m_arrOptions.push_back(std::move(added));
+    corvane::AddLogonOption(m_arrOptions, m_clock, user, domain, option, delay);
 }
 
 void CDevTovrel::RemoveLogonOption(std::u16string_view user, std::u16string_view domain) {
     std::lock_guard<std::mutex> lock(m_optionMutex);
-    for (auto it = m_arrOptions.begin(); it != m_arrOptions.end(); ++it) {
-        if (IsOptionOf(**it, user, domain)) {
-            m_arrOptions.erase(it);
-            return;
-        }
-    }
+    corvane::RemoveLogonOption(m_arrOptions, user, domain);
 }
 
 bool CDevTovrel::SetLogonOptionTime(std::u16string_view user, std::u16string_view domain, const FileTime* time) {
     if (time == nullptr) return false;
     std::lock_guard<std::mutex> lock(m_optionMutex);
-    for (auto& option : m_arrOptions) {
-        if (IsOptionOf(*option, user, domain)) {
-            option->m_ftTime = *time;
-            return true;
-        }
-    }
-    return false;
+    CLogonOpt* found = FindLogonOption(m_arrOptions, user, domain);
+    if (found == nullptr) return false;
+    found->m_ftTime = *time;
+    return true;
 }
 
 uint32_t CDevTovrel::ReportSessions() { return Result::NteNotSupported; }

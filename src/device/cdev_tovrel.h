@@ -17,6 +17,7 @@
 
 #include "wire/reply_arena.h"
 #include "device/clogon_opt.h"
+#include "device/logon_opt_list.h"
 #include "platform/clock.h"
 #include "wire/result_codes.h"
 
@@ -82,9 +83,10 @@ protected:
     std::u16string m_strName;      // phone name or reader name
     const uint32_t m_nKind;
     // The options in insertion order. Changed by the worker and by other threads through the
-    // operations above, so every access holds m_optionMutex. No other lock is taken under it.
+    // operations above, so every access holds m_optionMutex. No other lock is taken under it (the
+    // clock read of a new option aside).
     std::mutex m_optionMutex;
-    std::vector<std::unique_ptr<CLogonOpt>> m_arrOptions;
+    CLogonOptArray m_arrOptions;
 };
 
 }  // namespace corvane

@@ -35,6 +35,11 @@ void AddLogonOption(CLogonOptArray& options, IClock& clock, std::u16string_view 
     options.push_back(std::move(opt));
 }
 
+CLogonOpt* FindLogonOption(CLogonOptArray& options, std::u16string_view user, std::u16string_view domain) {
+    auto it = FindMatch(options, user, domain);
+    return it != options.end() ? it->get() : nullptr;
+}
+
 void RemoveLogonOption(CLogonOptArray& options, std::u16string_view user, std::u16string_view domain) {
     auto it = FindMatch(options, user, domain);
     if (it != options.end()) options.erase(it);

@@ -19,6 +19,8 @@ using CLogonOptArray = std::vector<std::unique_ptr<CLogonOpt>>;
 // is appended with time = now and last sample = the current tick.
 void AddLogonOption(CLogonOptArray& options, IClock& clock, std::u16string_view user, std::u16string_view domain,
                     int32_t option, int32_t delay);
+// The first option for (user, domain), ignoring case; null when none matches.
+CLogonOpt* FindLogonOption(CLogonOptArray& options, std::u16string_view user, std::u16string_view domain);
 // Deletes the first option for (user, domain), ignoring case; nothing when none matches.
 void RemoveLogonOption(CLogonOptArray& options, std::u16string_view user, std::u16string_view domain);
 
