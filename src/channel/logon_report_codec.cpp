@@ -54,18 +54,4 @@ bool DecodeLogonResultReport(const uint8_t* message, size_t size, LogonResultRep
     return true;
 }
 
-bool DecodeSessionQuery(const uint8_t* datagram, size_t size, SessionQuery& out) {
-    using namespace SessionQueryLayout;
-    const auto header = MsgHeader::Decode(datagram, size);
-    if (!header || !header->MatchesSize(size) || size <= kPrincipal) return false;
-    std::string_view principal;
-    if (!StringAt(datagram + kPrincipal, size - kPrincipal, 0, principal)) return false;
-    if (header->length != kDeviceIdSize + principal.size() + 1) return false;
-    out.deviceIdSlot = datagram + kDeviceId;
-    out.deviceId = Utf8SlotToUtf16(datagram + kDeviceId, kDeviceIdSize);
-    out.principalUtf8 = std::string(principal);
-    out.principal = Utf8ToUtf16(principal);
-    return true;
-}
-
 }  // namespace corvane

@@ -1,6 +1,5 @@
-// The logon component's logon result report (0x3013) and a network phone's session query
-// (0x3014) with its reply (0xB014). Offsets count from the start of the message (header
-// included).
+// The logon component's logon result report (0x3013). Offsets count from the start of the
+// message (header included).
 //
 // Logon result report:
 //    0  2 code 0x3013          4  4 result (the header's status)   8  4 result_sub
@@ -9,11 +8,6 @@
 //   96 16 computer name      112 16 logon_server
 //  128  2 user_name offset   130  2 dev_name offset   132  2 err_msg offset (from the string area)
 //  134  4 logon_option       138  4 logon_param      142  . string area, three NUL-terminated strings
-//
-// Session query: 8 40 device identifier; 48 n principal name, NUL-terminated, ending the message.
-// Session query reply (built by the session record, read by phones): 8 4 state; 12 40 the
-// request's identifier bytes; 52 40 host GUID; 92 16 computer name; 108 8 logon time; 116 8
-// active time; 124 8 locked time; 132 n the request's principal name with its NUL.
 #pragma once
 
 #include <cstddef>
@@ -43,25 +37,6 @@ constexpr size_t kNameSlot = 16;
 constexpr size_t kFixedPayload = kStringArea - 8;  // 134
 }  // namespace LogonReportLayout
 
-namespace SessionQueryLayout {
-constexpr size_t kDeviceId = 8;
-constexpr size_t kDeviceIdSize = 40;
-constexpr size_t kPrincipal = 48;
-
-constexpr size_t kReplyState = 8;
-constexpr size_t kReplyDeviceId = 12;
-constexpr size_t kReplyHostGuid = 52;
-constexpr size_t kReplyHostGuidSize = 40;
-constexpr size_t kReplyComputerName = 92;
-constexpr size_t kReplyComputerNameSize = 16;
-constexpr size_t kReplyLogonTime = 108;
-constexpr size_t kReplyActiveTime = 116;
-constexpr size_t kReplyLockedTime = 124;
-constexpr size_t kReplyPrincipal = 132;
-// `length` of a reply is this plus strlen(principal name).
-constexpr size_t kReplyBaseLength = 125;
-}  // namespace SessionQueryLayout
-
 struct LogonResultReport {
     uint32_t result = 0;
     uint32_t resultSub = 0;
@@ -81,16 +56,5 @@ struct LogonResultReport {
 // Checks and reads a whole report of `size` bytes: size = length + 8, length = 134 + the three
 // string sizes with their NULs, every offset and string inside the payload. False otherwise.
 bool DecodeLogonResultReport(const uint8_t* message, size_t size, LogonResultReport& out);
-
-struct SessionQuery {
-    const uint8_t* deviceIdSlot = nullptr;  // the 40 identifier bytes, inside the datagram
-    std::u16string deviceId;
-    std::string principalUtf8;              // without its NUL
-    std::u16string principal;
-};
-
-// Checks and reads a whole session query of `size` bytes: size = length + 8 and length = 40 +
-// strlen(principal name) + 1. False otherwise.
-bool DecodeSessionQuery(const uint8_t* datagram, size_t size, SessionQuery& out);
 
 }  // namespace corvane

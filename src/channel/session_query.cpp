@@ -1,6 +1,6 @@
 #include "channel/session_query.h"
 
-#include "channel/logon_report_codec.h"
+#include "channel/session_query_codec.h"
 #include "channel/socket_helpers.h"
 #include "platform/text.h"
 #include "wire/companion_contract.h"

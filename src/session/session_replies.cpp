@@ -4,31 +4,17 @@
 #include <cstring>
 
 #include "wire/byte_order.h"
+#include "wire/companion_contract.h"
 #include "wire/msg_header.h"
+#include "wire/result_codes.h"
+#include "wire/session_query_layout.h"
 #include "platform/file_time.h"
 #include "platform/text.h"
 #include "session/cuser_log.h"
-#include "wire/result_codes.h"
 
 namespace corvane {
 
 namespace {
-constexpr uint16_t kSessionQueryReply = 0xB014;
-
-// Session query reply layout.
-constexpr size_t kStatusState = 8;
-constexpr size_t kStatusRequestId = 12;
-constexpr size_t kStatusHostGuid = 52;
-constexpr size_t kStatusComputer = 92;
-constexpr size_t kStatusLogon = 108;
-constexpr size_t kStatusActive = 116;
-constexpr size_t kStatusLocked = 124;
-constexpr size_t kStatusPrincipal = 132;
-constexpr size_t kRequestIdSize = 40;
-constexpr size_t kHostGuidSize = 40;
-constexpr size_t kComputerSize = 16;
-constexpr size_t kStatusFixedLength = 125;  // payload bytes besides the principal name
-
 // Session time reply layout.
 constexpr size_t kTimesDesktop = 8;
 constexpr size_t kTimesState = 10;
@@ -59,20 +45,21 @@ void WriteTimeText(uint8_t* slot, FileTime ft) {
 
 uint8_t* CUserLog::EncodeStatus(const uint8_t* requestId, std::string_view principalName, const Configuration& config,
                                 ReplyArena& arena, size_t& replySize) const {
-    const size_t payload = kStatusFixedLength + principalName.size();
+    using namespace SessionQueryLayout;
+    const size_t payload = kReplyBaseLength + principalName.size();
     if (payload > MsgHeader::kMaxPayload) return nullptr;
     const size_t size = MsgHeader::kSize + payload;
     uint8_t* reply = arena.Allocate(size);
     if (reply == nullptr) return nullptr;
-    MsgHeader {kSessionQueryReply, static_cast<uint16_t>(payload), 0}.Encode(reply);
-    WriteU32(reply + kStatusState, static_cast<uint32_t>(m_nState));
-    if (requestId) std::memcpy(reply + kStatusRequestId, requestId, kRequestIdSize);
-    CopySlot(reply + kStatusHostGuid, kHostGuidSize, Utf16ToUtf8(config.g_strHostGuid), true);
-    CopySlot(reply + kStatusComputer, kComputerSize, Utf16ToUtf8(config.g_strComputerName), false);
-    WriteU64(reply + kStatusLogon, static_cast<uint64_t>(m_ftLogon));
-    WriteU64(reply + kStatusActive, static_cast<uint64_t>(m_ftActive));
-    WriteU64(reply + kStatusLocked, static_cast<uint64_t>(m_ftLocked));
-    std::memcpy(reply + kStatusPrincipal, principalName.data(), principalName.size());
+    MsgHeader::Reply(Contract::kSessionQuery, static_cast<uint16_t>(payload), 0).Encode(reply);
+    WriteU32(reply + kReplyState, static_cast<uint32_t>(m_nState));
+    if (requestId) std::memcpy(reply + kReplyDeviceId, requestId, kDeviceIdSize);
+    CopySlot(reply + kReplyHostGuid, kReplyHostGuidSize, Utf16ToUtf8(config.g_strHostGuid), true);
+    CopySlot(reply + kReplyComputerName, kReplyComputerNameSize, Utf16ToUtf8(config.g_strComputerName), false);
+    WriteU64(reply + kReplyLogonTime, static_cast<uint64_t>(m_ftLogon));
+    WriteU64(reply + kReplyActiveTime, static_cast<uint64_t>(m_ftActive));
+    WriteU64(reply + kReplyLockedTime, static_cast<uint64_t>(m_ftLocked));
+    std::memcpy(reply + kReplyPrincipal, principalName.data(), principalName.size());
     replySize = size;
     return reply;
 }

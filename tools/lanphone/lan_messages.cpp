@@ -5,6 +5,7 @@
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
 #include "channel/logon_report_codec.h"
+#include "wire/session_query_layout.h"
 #include "channel/remote_logoff_codec.h"
 #include "wire/msg_header.h"
 
