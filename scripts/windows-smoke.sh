@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The service under Wine's service control manager: /install (twice, the second repairing the
-# first), net start, RUNNING, the stored HostGUID, net stop, STOPPED and the process gone,
+# first), net start, RUNNING, the stored HostGUID and host key (RSAKey), net stop, STOPPED and the
+# process gone, a second start that keeps RSAKey,
 # /uninstall, a second /uninstall ("Couldn't open service", exit code -1) and a start from the
 # console (exit code -2). Run by scripts/windows-ci.sh in the prefix it prepared (WINEPREFIX,
 # with its persistent wineserver running); exits non-zero when any check fails.
@@ -58,6 +59,10 @@ wait_state() {  # state number, name
   fail "the service did not report $1 $2"
 }
 service_process_running() { pgrep -f -i 'Program Files.Corvane.corvane\.exe' >/dev/null; }
+tovrel_value() {  # name: the data of a value under HKLM\SOFTWARE\Tovrel
+  run reg query 'HKLM\SOFTWARE\Tovrel' /v "$1"
+  tr -d '\r' <"$out" | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
 reg_value() {  # name: the data of the service's registry value
   run reg query "$services_key" /v "$1"
   tr -d '\r' <"$out" | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
@@ -85,6 +90,10 @@ service_process_running || fail "no service process while RUNNING"
 run reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID
 expect_out 'HostGUID +REG_SZ +\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$' "HostGUID"
 echo "running, HostGUID stored"
+# The host key pair, enciphered: a 2048-bit private key is well over 1000 bytes.
+rsa_key=$(tovrel_value RSAKey)
+[[ "$rsa_key" =~ ^[0-9A-Fa-f]{2000,}$ ]] || fail "RSAKey is not a stored key pair: '${rsa_key:0:80}'"
+echo "RSAKey stored"
 # shellcheck source=scripts/windows-smoke-lan.sh
 source "$(dirname "$0")/windows-smoke-lan.sh"
 # shellcheck source=scripts/windows-smoke-stream.sh
@@ -96,6 +105,18 @@ wait_state 1 STOPPED
 for _ in $(seq 1 100); do service_process_running || break; sleep 0.2; done
 service_process_running && fail "the service process is still there 20 s after STOPPED"
 echo "stopped, process exited"
+
+# A second start loads the stored host key instead of replacing it.
+run net start Corvane
+expect_rc 0 "net start Corvane (second start)"
+wait_state 4 RUNNING
+[[ "$(tovrel_value RSAKey)" == "$rsa_key" ]] || fail "the second start replaced RSAKey"
+run net stop Corvane
+expect_rc 0 "net stop Corvane (second start)"
+wait_state 1 STOPPED
+for _ in $(seq 1 100); do service_process_running || break; sleep 0.2; done
+service_process_running && fail "the service process is still there 20 s after the second STOPPED"
+echo "a second start keeps RSAKey"
 
 run "$program" /uninstall
 expect_rc 0 "/uninstall"
