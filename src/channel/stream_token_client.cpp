@@ -7,15 +7,15 @@
 #include "token/token_payload.h"
 #include "token/token_requests.h"
 #include "wire/byte_order.h"
+#include "wire/msg_header.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
 namespace {
-constexpr uint32_t kNteBadLen = 0x80090004;
-constexpr uint16_t kReplyBit = 0x8000;
 constexpr uint16_t kSlotListReply = 0xF001;
 constexpr uint16_t kSlotStateReply = 0xF002;
-constexpr size_t kMaxOperationData = 0xFFFF - TokenRequest::kOperationHeaderSize;
+constexpr size_t kMaxOperationData = MsgHeader::kMaxPayload - TokenRequest::kOperationHeaderSize;
 
 std::vector<uint8_t> U32Data(std::initializer_list<uint32_t> values) {
     std::vector<uint8_t> out(values.size() * 4);
@@ -96,10 +96,10 @@ uint32_t CStreamTokenClient::SlotState(uint32_t slotId, TokenSlotEntry& slot) {
 uint32_t CStreamTokenClient::Operation(uint32_t slotId, uint16_t subOpcode, const std::vector<uint8_t>& data,
                                        std::vector<uint8_t>& reply) {
     reply.clear();
-    if (data.size() > kMaxOperationData) return kNteBadLen;
+    if (data.size() > kMaxOperationData) return Result::NteBadLen;
     std::vector<uint8_t> payload = BuildTokenOperation(slotId, subOpcode, data.data(), data.size());
     WipeOnExit wipe {payload};
-    return Exchange(TokenRequest::TokenOperation, payload, static_cast<uint16_t>(subOpcode | kReplyBit), reply);
+    return Exchange(TokenRequest::TokenOperation, payload, MsgHeader::ReplyCode(subOpcode), reply);
 }
 
 uint32_t CStreamTokenClient::EmptyReply(uint32_t status, const std::vector<uint8_t>& reply, size_t size) {

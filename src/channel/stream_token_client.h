@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "channel/stream_client.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
@@ -51,7 +52,7 @@ struct TokenLoginState {
 
 class CStreamTokenClient {
 public:
-    static constexpr uint32_t kBadReply = 0x80090005;
+    static constexpr uint32_t kBadReply = Result::NteBadData;
     static constexpr uint32_t kNoMoreItems = 259;
 
     explicit CStreamTokenClient(CStreamClient& client) : m_client(client) {}
