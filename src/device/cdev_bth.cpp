@@ -9,7 +9,6 @@ namespace {
 
 constexpr uint32_t kPollMilliseconds = 100;
 constexpr uint32_t kBusyPollMilliseconds = 10;
-constexpr uint32_t kWorkerCycleSteps = 20;
 
 std::u16string LinkMutexName(std::u16string_view id) {
     return Utf8ToUtf16(FormatUtf8(kMutexBthDevicePattern, Utf16ToUtf8(id).c_str()));
@@ -148,21 +147,123 @@ void CDevBth::ClearAwayMarks() {
 void CDevBth::StartWorker() { StartDeviceWorker(*this, m_env.workers); }
 
 uint32_t CDevBth::Run() {
+    // Each step runs every check that is due: the away tests, the link check at its period, the
+    // quiet-channel key drop. None of them talks to the phone unless its period has passed, so
+    // the short step only makes a lock come promptly once the link has closed or a delay has run
+    // out, without adding traffic.
     while (!IsStopping()) {
-        // A closed phone with nothing left to watch leaves the map after a while.
-        const uint32_t lossTick = m_dwLossTick.load();
-        bool noOptions;
-        {
-            std::lock_guard<std::mutex> lock(m_optionMutex);
-            noOptions = m_arrOptions.empty();
+        AwayChecks();
+        if (OfflineCheck() == 1) return 1;
+        if (m_nBusy.load() == 0 && m_hActiveChannel.load() != 0 &&
+            TicksSince(m_clock.GetTickCount(), m_dwLastActivityTick.load()) > kBthQuietMilliseconds) {
+            DropSession();
         }
-        if (m_bClosed.load() && lossTick != 0 && noOptions && m_nBusy.load() == 0 &&
-            TicksSince(m_clock.GetTickCount(), lossTick) > kBthLingerMilliseconds) {
-            return 1;
-        }
-        for (uint32_t step = 0; step < kWorkerCycleSteps && !IsStopping(); ++step) m_clock.Sleep(kPollMilliseconds);
+        if (!IsStopping()) m_clock.Sleep(kPollMilliseconds);
     }
     return 1;
+}
+
+void CDevBth::AwayChecks() {
+    if (!m_env.sessions) return;
+    IDeviceSessions& sessions = *m_env.sessions;
+    RunOptionTests([&](CLogonOpt& copy) { return AwayTest(sessions, m_clock, copy, *this); });
+}
+
+uint32_t CDevBth::OfflineCheck() {
+    if (m_nBusy.load() != 0) return 0;
+    const bool closed = m_bClosed.load() != 0;
+    bool noOptions;
+    {
+        std::lock_guard<std::mutex> lock(m_optionMutex);
+        noOptions = m_arrOptions.empty();
+    }
+    const bool lostWithOptions = m_bPresent.load() == 0 && !noOptions;
+    const uint32_t period = closed || lostWithOptions ? kBthLostCheckMilliseconds : kBthPresentCheckMilliseconds;
+    const uint32_t now = m_clock.GetTickCount();
+    if (TicksSince(now, m_dwLastCheckTick.load()) < period) return 0;
+    m_dwLastCheckTick = now;
+    if (!closed && LinkCheck() == 0) return 0;
+
+    // The phone is lost.
+    uint32_t expected = 0;
+    m_dwLossTick.compare_exchange_strong(expected, now | 1);
+    const uint32_t lossTick = m_dwLossTick.load();
+    if (m_env.sessions) {
+        IDeviceSessions& sessions = *m_env.sessions;
+        RunOptionTests([&](CLogonOpt& copy) { return OfflineTest(sessions, m_clock, copy, *this, lossTick); });
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_optionMutex);
+        noOptions = m_arrOptions.empty();
+    }
+    return noOptions && m_nBusy.load() == 0 && TicksSince(m_clock.GetTickCount(), lossTick) > kBthLingerMilliseconds
+               ? 1
+               : 0;
+}
+
+uint32_t CDevBth::Probe(IBleLibrary& ble, uint64_t channel) {
+    uint64_t swallowed = 0;
+    for (;;) {
+        uint8_t byte = 0;
+        uint64_t length = 1;
+        const uint32_t err = ble.ReadChannel(channel, &byte, &length, 1);
+        if (err == kBleTimedOut) return 0;
+        if (err != 0) return err;
+        if (length == 0) return 0;
+        if (++swallowed >= kBthProbeByteLimit) return kBleIoFailed;
+    }
+}
+
+uint32_t CDevBth::LinkCheck() {
+    MutexGuard lock(m_hLinkMutex);
+    if (m_bClosed.load()) return kBthNotConnected;
+    IBleLibrary* ble = m_env.ble;
+    if (!ble) {
+        m_bPresent = 0;
+        return kBthNotConnected;
+    }
+    const uint64_t open = m_hActiveChannel.load();
+    if (open != 0) {
+        const uint32_t err = Probe(*ble, open);
+        if (err == 0) return 0;
+        DropSession();
+        m_hActiveChannel = 0;
+        if (err == kBleChannelClosed) {
+            m_bPresent = 0;
+            Close();
+            return kBthNotConnected;
+        }
+    }
+    const uint64_t device = m_hBleDevice.load();
+    if (device == 0) {
+        m_bPresent = 0;
+        return kBthNotConnected;
+    }
+    uint64_t channel = 0;
+    if (ble->GetActiveChannel(device, &channel) != 0 || channel == 0) {
+        m_bPresent = 0;
+        return kBthNotConnected;
+    }
+    const uint32_t err = Probe(*ble, channel);
+    if (err != 0) {
+        m_bPresent = 0;
+        if (err == kBleChannelClosed) Close();
+        return kBthNotConnected;
+    }
+    m_hActiveChannel = channel;
+    // The link is back: the loss and the away marks of the signal options start afresh.
+    if (m_bPresent.load() == 0) {
+        m_dwLossTick = 0;
+        ClearAwayMarks();
+    }
+    m_bPresent = 1;
+    return 0;
+}
+
+void CDevBth::DropSession() {
+    if (TicksSince(m_clock.GetTickCount(), m_dwLastTransmitTick.load()) > kBthSessionIdleMilliseconds) {
+        DiscardSession();
+    }
 }
 
 void CDevBth::OnSignalSample(int16_t rssi) {

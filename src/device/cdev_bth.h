@@ -14,6 +14,7 @@
 #include "device/ble_library.h"
 #include "device/cdev_tovrel.h"
 #include "device/device_worker.h"
+#include "device/presence_tests.h"
 #include "platform/platform.h"
 
 namespace corvane {
@@ -28,6 +29,8 @@ struct BthDeviceEnv {
     Configuration& config;
     DeviceWorkerHost& workers;
     IBleLibrary* ble = nullptr;
+    // The session side of the presence tests; without it the options are kept but never acted on.
+    IDeviceSessions* sessions = nullptr;
 };
 
 // The RSSI statistics a phone asks for with its signal statistics request.
@@ -54,6 +57,17 @@ inline constexpr uint32_t kBthLingerMilliseconds = 30000;
 inline constexpr uint32_t kNteInvalidHandle = 0x80090026;
 // ERROR_DEVICE_NOT_CONNECTED: the phone cannot be reached.
 inline constexpr uint32_t kBthNotConnected = 1167;
+// A session key unused for longer than this is dropped when the link falters.
+inline constexpr uint32_t kBthSessionIdleMilliseconds = 300000;
+// The session key is dropped when the active channel has been quiet this long.
+inline constexpr uint32_t kBthQuietMilliseconds = 30000;
+// How often the link is checked: while the phone is closed, or lost with options to act on, and
+// otherwise.
+inline constexpr uint32_t kBthLostCheckMilliseconds = 1000;
+inline constexpr uint32_t kBthPresentCheckMilliseconds = 3000;
+// The most bytes a link probe swallows before it gives up on the channel: the active channel is
+// quiet between exchanges, and a phone that keeps talking must not hold the worker forever.
+inline constexpr uint64_t kBthProbeByteLimit = 0x10000 + 8;
 
 class CDevBth final : public CDevTovrel {
 public:
@@ -78,6 +92,17 @@ public:
     uint32_t ReportSessions() override;
     void StartWorker() override;
     uint32_t Run() override;
+
+    // The worker's presence checks, one cycle's worth each (exposed for the tests). AwayChecks runs
+    // the away test of every option; OfflineCheck checks the link when its period has passed and,
+    // when the phone is lost, runs the offline tests: 1 when the device's life is over.
+    void AwayChecks();
+    uint32_t OfflineCheck();
+    // Under the link mutex: 0 when the active channel is usable (reopened if need be), else
+    // kBthNotConnected with the presence flag cleared.
+    uint32_t LinkCheck();
+    bool IsPresent() const { return m_bPresent.load() == 1; }
+    uint32_t GetLossTick() const { return m_dwLossTick.load(); }
 
     // One signal-strength sample (called under the device map mutex; takes no device lock).
     void OnSignalSample(int16_t rssi);
@@ -110,7 +135,12 @@ private:
     // progress have finished.
     void ReleaseBleDevice();
     void DiscardSession();
+    // Discards the session key only once it has been unused for kBthSessionIdleMilliseconds.
+    void DropSession();
     void ClearAwayMarks();
+    // Reads and discards what is pending on `channel`: 0 when it is quiet, else the library's
+    // error (or kBleIoFailed after kBthProbeByteLimit bytes).
+    uint32_t Probe(IBleLibrary& ble, uint64_t channel);
 
     BthDeviceEnv m_env;
     // The named mutex of the device ID: the connections' lock, which guards m_pConnection.

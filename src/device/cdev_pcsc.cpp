@@ -210,35 +210,8 @@ bool CDevPCSC::IsOurCard() {
 }
 
 void CDevPCSC::RunOfflineTests() {
-    // The tests take the session-table mutex, which must never be waited for under a device
-    // lock: each option is tested on a copy, and the outcome is written back afterwards unless
-    // the option was removed or refreshed by a new logon in the meantime.
-    std::vector<std::pair<const CLogonOpt*, CLogonOpt>> snapshot;
-    {
-        std::lock_guard<std::mutex> lock(m_optionMutex);
-        for (auto it = m_arrOptions.rbegin(); it != m_arrOptions.rend(); ++it) snapshot.emplace_back(it->get(), **it);
-    }
     const uint32_t lossTick = m_dwRemovalTick.load();
-    for (auto& [original, copy] : snapshot) {
-        const bool drop = OfflineTest(m_services.sessions, m_services.clock, copy, *this, lossTick);
-        std::lock_guard<std::mutex> lock(m_optionMutex);
-        for (auto it = m_arrOptions.begin(); it != m_arrOptions.end(); ++it) {
-            CLogonOpt& live = **it;
-            if (&live != original) continue;
-            const bool refreshed = live.m_ftTime != copy.m_ftTime || live.m_nOption != copy.m_nOption ||
-                                   live.m_nDelay != copy.m_nDelay || !EqualsNoCase(live.m_strUser, copy.m_strUser) ||
-                                   !EqualsNoCase(live.m_strDomain, copy.m_strDomain);
-            if (refreshed) break;
-            if (drop) {
-                m_arrOptions.erase(it);
-            } else {
-                live.m_bHandled = copy.m_bHandled;
-                live.m_dwActivityTick = copy.m_dwActivityTick;
-                live.m_dwAwaySince = copy.m_dwAwaySince;
-            }
-            break;
-        }
-    }
+    RunOptionTests([&](CLogonOpt& copy) { return OfflineTest(m_services.sessions, m_services.clock, copy, *this, lossTick); });
 }
 
 void CDevPCSC::Log(std::u16string_view what, std::u16string_view detail) {

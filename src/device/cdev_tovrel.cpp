@@ -1,5 +1,6 @@
 #include "device/cdev_tovrel.h"
 
+#include "platform/text.h"
 #include "wire/result_codes.h"
 
 namespace corvane {
@@ -42,6 +43,37 @@ std::vector<CLogonOpt> CDevTovrel::CopyLogonOptions() {
     copy.reserve(m_arrOptions.size());
     for (const auto& option : m_arrOptions) copy.push_back(*option);
     return copy;
+}
+
+void CDevTovrel::RunOptionTests(const std::function<bool(CLogonOpt& copy)>& test) {
+    std::vector<std::pair<const CLogonOpt*, CLogonOpt>> snapshot;
+    {
+        std::lock_guard<std::mutex> lock(m_optionMutex);
+        for (auto it = m_arrOptions.rbegin(); it != m_arrOptions.rend(); ++it) snapshot.emplace_back(it->get(), **it);
+    }
+    for (auto& [original, before] : snapshot) {
+        CLogonOpt copy = before;
+        const bool drop = test(copy);
+        std::lock_guard<std::mutex> lock(m_optionMutex);
+        for (auto it = m_arrOptions.begin(); it != m_arrOptions.end(); ++it) {
+            CLogonOpt& live = **it;
+            if (&live != original) continue;
+            const bool refreshed = live.m_ftTime != copy.m_ftTime || live.m_nOption != copy.m_nOption ||
+                                   live.m_nDelay != copy.m_nDelay || !EqualsNoCase(live.m_strUser, copy.m_strUser) ||
+                                   !EqualsNoCase(live.m_strDomain, copy.m_strDomain);
+            if (refreshed) break;
+            if (drop) {
+                m_arrOptions.erase(it);
+                break;
+            }
+            live.m_bHandled = copy.m_bHandled;
+            live.m_dwActivityTick = copy.m_dwActivityTick;
+            // The signal marks also move with the samples meanwhile; only what the test itself
+            // changed is written back, so a sample taken during the test is not undone.
+            if (copy.m_dwAwaySince != before.m_dwAwaySince) live.m_dwAwaySince = copy.m_dwAwaySince;
+            break;
+        }
+    }
 }
 
 }  // namespace corvane

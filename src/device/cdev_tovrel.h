@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -75,6 +76,11 @@ protected:
     friend class DeviceMap;
     // Drops one reference; true when it was the last one.
     bool DropRef() { return m_nRefCount.fetch_sub(1) == 1; }
+    // Runs a presence test on every option, last to first, and deletes those it answers true
+    // for. The tests take the session-table mutex, which must never be waited for under a device
+    // lock, so each option is tested on a copy; what the test changed is written back afterwards
+    // unless the option was removed or refreshed by a new logon in the meantime.
+    void RunOptionTests(const std::function<bool(CLogonOpt& copy)>& test);
 
     IClock& m_clock;
     std::atomic<int32_t> m_nRefCount {1};

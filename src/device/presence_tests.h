@@ -30,10 +30,25 @@ public:
     // case), and the offline action on it (which may lock or log it off, and updates the
     // option's handled flag and activity tick). Called with no device lock held.
     virtual SessionMatch OfflineAction(CLogonOpt& option, const CDevTovrel& device, uint32_t lossTick) = 0;
+    // Under the session-table mutex: the away action (a lock) on the first session of the
+    // option's user and domain, for an option whose signal stayed weak or silent.
+    virtual SessionMatch AwayAction(CLogonOpt& option, const CDevTovrel& device) = 0;
 };
 
 // The expiry rule: whether an option is dropped after its session's action did not deal with it.
 bool OptionExpired(const CLogonOpt& option, SessionMatch match, FileTime now);
+
+// A signal-strength option with no sample for longer than this (or than its delay, if longer) is
+// away: a phone that stops reporting its signal is treated as gone.
+inline constexpr uint32_t kAwaySilenceMilliseconds = 30000;
+
+// Whether a signal-strength option (negative threshold) is away at tick `now`: below its
+// threshold for more than its delay, or silent for too long. Options of 0 and above never are.
+bool OptionIsAway(const CLogonOpt& option, uint32_t now);
+
+// The away test of one option of a phone, run on every worker cycle: true when the option is to
+// be deleted.
+bool AwayTest(IDeviceSessions& sessions, IClock& clock, CLogonOpt& option, const CDevTovrel& device);
 
 // The offline test of one option of a lost device (lost at `lossTick`): true when the option is
 // to be deleted.

@@ -205,7 +205,7 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
         BleAppState {app.m_bStop, app.m_bRadioStopped, app.BleRestartRequested, app.ActiveWorkerCount});
     m_pRadioMonitor = std::make_unique<CRadioMonitor>(*m_pBleService);
     m_pDeviceSession = std::make_unique<CDeviceSession>(
-        BthDeviceEnv {m_platform, config, *m_pWorkerHost, m_pBleService->Slot()});
+        BthDeviceEnv {m_platform, config, *m_pWorkerHost, m_pBleService->Slot(), m_pDeviceSessions.get()});
 
     CBleService& ble = *m_pBleService;
     CDeviceSession& session = *m_pDeviceSession;

@@ -13,8 +13,13 @@ public:
     CDeviceSessions(CSessionTable& table, CSessionActions& actions) : m_table(table), m_actions(actions) {}
 
     SessionMatch OfflineAction(CLogonOpt& option, const CDevTovrel& device, uint32_t lossTick) override;
+    SessionMatch AwayAction(CLogonOpt& option, const CDevTovrel& device) override;
 
 private:
+    // The first session of the option's user and domain, under the table mutex, given to `act`.
+    template <typename Act>
+    SessionMatch WithSessionOf(const CLogonOpt& option, Act act);
+
     CSessionTable& m_table;
     CSessionActions& m_actions;
 };

@@ -70,6 +70,7 @@ public:
         if (outcome != SessionMatch::None) option.m_bHandled = 1;
         return outcome;
     }
+    SessionMatch AwayAction(CLogonOpt&, const CDevTovrel&) override { return SessionMatch::None; }
     std::vector<uint32_t> LossTicks() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return lossTicks;
