@@ -10,6 +10,10 @@ namespace {
 constexpr uint32_t kPollMilliseconds = 100;
 constexpr uint32_t kBusyPollMilliseconds = 10;
 
+// A loss tick of 0 means "not lost", so a loss at tick 0 is marked a millisecond earlier: never
+// later, or the time since the loss would wrap round and every delay count as passed at once.
+uint32_t NonZeroTick(uint32_t now) { return now != 0 ? now : 0xFFFFFFFFu; }
+
 std::u16string LinkMutexName(std::u16string_view id) {
     return Utf8ToUtf16(FormatUtf8(kMutexBthDevicePattern, Utf16ToUtf8(id).c_str()));
 }
@@ -98,7 +102,7 @@ bool CDevBth::IsConnected() { return m_bPresent.load() == 1 && m_bClosed.load() 
 uint32_t CDevBth::Close() {
     m_bClosed = 1;
     uint32_t expected = 0;
-    m_dwLossTick.compare_exchange_strong(expected, m_clock.GetTickCount() | 1);
+    m_dwLossTick.compare_exchange_strong(expected, NonZeroTick(m_clock.GetTickCount()));
     DiscardSession();
     ReleaseBleDevice();
     return 0;
@@ -186,7 +190,7 @@ uint32_t CDevBth::OfflineCheck() {
 
     // The phone is lost.
     uint32_t expected = 0;
-    m_dwLossTick.compare_exchange_strong(expected, now | 1);
+    m_dwLossTick.compare_exchange_strong(expected, NonZeroTick(now));
     const uint32_t lossTick = m_dwLossTick.load();
     if (m_env.sessions) {
         IDeviceSessions& sessions = *m_env.sessions;
