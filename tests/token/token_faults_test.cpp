@@ -104,8 +104,10 @@ TEST_F(TokenFaultsTest, LibraryErrorsMidOperationAreMapped) {
 }
 
 TEST_F(TokenFaultsTest, OverlongLabelEndsTheEnumerationAndTheNextLookupTriesAgain) {
-    fake.AddContainer("Alpha");
+    // The overlong label comes first, so no lookup can meet a container listed before the
+    // enumeration gives up.
     const CK_OBJECT_HANDLE longOne = fake.AddContainer(std::string(256, 'L'));
+    fake.AddContainer("Alpha");
     ASSERT_EQ(tokens.Binding().InitP11(), 0u);
     ContainerInfo info;
     EXPECT_EQ(tokens.Containers().GetContainerByIndex(Slot0(), 0, &info), TokenError::MoreData);
