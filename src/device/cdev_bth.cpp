@@ -1,5 +1,7 @@
 #include "device/cdev_bth.h"
 
+#include <algorithm>
+
 #include "device/device_map.h"
 #include "platform/text.h"
 
@@ -169,6 +171,16 @@ uint32_t CDevBth::Run() {
 
 void CDevBth::AwayChecks() {
     if (!m_env.sessions) return;
+    // The worker asks ten times a second; the options are copied for the test only when one of
+    // them is away.
+    {
+        const uint32_t now = m_clock.GetTickCount();
+        std::lock_guard<std::mutex> lock(m_optionMutex);
+        if (std::none_of(m_arrOptions.begin(), m_arrOptions.end(),
+                         [now](const auto& option) { return OptionIsAway(*option, now); })) {
+            return;
+        }
+    }
     IDeviceSessions& sessions = *m_env.sessions;
     RunOptionTests([&](CLogonOpt& copy) { return AwayTest(sessions, m_clock, copy, *this); });
 }

@@ -16,6 +16,7 @@
 #include "device/device_worker.h"
 #include "device/presence_tests.h"
 #include "platform/platform.h"
+#include "wire/msg_header.h"
 
 namespace corvane {
 
@@ -65,9 +66,10 @@ inline constexpr uint32_t kBthQuietMilliseconds = 30000;
 // otherwise.
 inline constexpr uint32_t kBthLostCheckMilliseconds = 1000;
 inline constexpr uint32_t kBthPresentCheckMilliseconds = 3000;
-// The most bytes a link probe swallows before it gives up on the channel: the active channel is
-// quiet between exchanges, and a phone that keeps talking must not hold the worker forever.
-inline constexpr uint64_t kBthProbeByteLimit = 0x10000 + 8;
+// The most bytes a link probe swallows before it gives up on the channel (about one whole
+// message): the active channel is quiet between exchanges, and a phone that keeps talking must
+// not hold the worker forever.
+inline constexpr uint64_t kBthProbeByteLimit = MsgHeader::kSize + MsgHeader::kMaxPayload + 1;
 
 class CDevBth final : public CDevTovrel {
 public:
