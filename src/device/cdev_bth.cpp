@@ -238,7 +238,12 @@ uint32_t CDevBth::LinkCheck() {
         m_bPresent = 0;
         return kBthNotConnected;
     }
-    const uint64_t open = m_hActiveChannel.load();
+    const uint64_t device = m_hBleDevice.load();
+    uint64_t open = m_hActiveChannel.load();
+    if (open != 0 && m_hActiveChannelDevice.load() != device) {
+        m_hActiveChannel = 0;
+        open = 0;
+    }
     if (open != 0) {
         const uint32_t err = Probe(*ble, open);
         if (err == 0) return 0;
@@ -246,11 +251,10 @@ uint32_t CDevBth::LinkCheck() {
         m_hActiveChannel = 0;
         if (err == kBleChannelClosed) {
             m_bPresent = 0;
-            Close();
+            CloseIfDevice(device);
             return kBthNotConnected;
         }
     }
-    const uint64_t device = m_hBleDevice.load();
     if (device == 0) {
         m_bPresent = 0;
         return kBthNotConnected;
@@ -263,9 +267,10 @@ uint32_t CDevBth::LinkCheck() {
     const uint32_t err = Probe(*ble, channel);
     if (err != 0) {
         m_bPresent = 0;
-        if (err == kBleChannelClosed) Close();
+        if (err == kBleChannelClosed) CloseIfDevice(device);
         return kBthNotConnected;
     }
+    m_hActiveChannelDevice = device;
     m_hActiveChannel = channel;
     // The link is back: the loss and the away marks of the signal options start afresh.
     if (m_bPresent.load() == 0) {

@@ -159,6 +159,9 @@ private:
     BleConnection* m_pConnection = nullptr;  // guarded by m_hConnectionLock
     std::atomic<uint64_t> m_hBleDevice {0};
     std::atomic<uint64_t> m_hActiveChannel {0};
+    // The BLE handle the active channel was opened for: a channel left over from a handle the
+    // phone no longer uses is dropped, never probed, so its end cannot close the rebound phone.
+    std::atomic<uint64_t> m_hActiveChannelDevice {0};
     // Closing threads among the busy count.
     std::atomic<int> m_nClosing {0};
     std::atomic<uint64_t> m_hSignalCookie {0};

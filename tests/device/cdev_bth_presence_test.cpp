@@ -76,6 +76,7 @@ protected:
     FakeBleLibrary ble;
     RecordingSessions sessions {tp.clock};
     BleConnection connection;
+    BleConnection secondLink;  // a later link of the same phone; outlives the device
     std::unique_ptr<CDevBth> device;
 };
 
@@ -132,6 +133,23 @@ TEST_F(BthPresenceTest, AClosedActiveChannelClosesThePhoneAndTheOfflineTestsRunE
     EXPECT_EQ(device->OfflineCheck(), 0u);
     tp.clock.SetTick(lostAt + kBthLingerMilliseconds + 1000);
     EXPECT_EQ(device->OfflineCheck(), 1u);
+}
+
+TEST_F(BthPresenceTest, TheChannelOfAHandleThePhoneNoLongerUsesIsDroppedNotProbed) {
+    tp.clock.Advance(3000);
+    ASSERT_EQ(device->OfflineCheck(), 0u);  // opens the active channel of the first link
+    BleConnection& second = secondLink;
+    second.m_hDevice = ble.AddPhone();
+    second.m_strDeviceId = u"phone-1";
+    device->Rebind(second, u"Field phone");
+    // The old link's handle is given back, which ends its channels.
+    ASSERT_TRUE(ble.WaitClosed(connection.m_hDevice));
+    tp.threads.JoinAll();
+    tp.clock.Advance(3000);
+    EXPECT_EQ(device->OfflineCheck(), 0u);
+    EXPECT_TRUE(device->IsConnected());
+    EXPECT_EQ(device->GetBleDevice(), second.m_hDevice);
+    EXPECT_FALSE(ble.WasClosed(second.m_hDevice));
 }
 
 TEST_F(BthPresenceTest, APhoneThatStaysReachableIsNeverLost) {
