@@ -65,16 +65,21 @@ void CDevBth::Rebind(BleConnection& connection, std::u16string_view name) {
         MutexGuard map(m_env.config.m_hDevTovrelMutex);
         m_strName = std::u16string(name);
     }
-    if (connection.m_hDevice != m_hBleDevice.load()) ReleaseBleDevice();
-    m_nLinkKind = connection.m_nKind;
-    m_hBleDevice = connection.m_hDevice;
-    m_bFlag1 = 0;
-    m_bFlag2 = 0;
-    m_bPresent = 1;
-    m_bClosed = 0;
-    DiscardSession();
-    m_dwLossTick = 0;
-    ClearAwayMarks();
+    {
+        // The worker's link check runs under the same mutex, so it never meets the moment between
+        // the old link's handle and the new one and takes it for a loss.
+        MutexGuard link(m_hLinkMutex);
+        if (connection.m_hDevice != m_hBleDevice.load()) ReleaseBleDevice();
+        m_nLinkKind = connection.m_nKind;
+        m_hBleDevice = connection.m_hDevice;
+        m_bFlag1 = 0;
+        m_bFlag2 = 0;
+        m_bPresent = 1;
+        m_bClosed = 0;
+        DiscardSession();
+        m_dwLossTick = 0;
+        ClearAwayMarks();
+    }
     // The token caches start afresh with the new connection.
     m_nCacheGeneration.fetch_add(1);
     StopRssiStatistics();
@@ -200,10 +205,11 @@ uint32_t CDevBth::OfflineCheck() {
     m_dwLastCheckTick = now;
     if (!closed && LinkCheck() == 0) return 0;
 
-    // The phone is lost.
-    uint32_t expected = 0;
-    m_dwLossTick.compare_exchange_strong(expected, NonZeroTick(now));
+    // The phone is lost: the link check or the close marked when. A rebind since then has cleared
+    // the mark, and the new link gets its own check in turn; a loss that is no longer true must
+    // neither lock a session nor end the device.
     const uint32_t lossTick = m_dwLossTick.load();
+    if (lossTick == 0) return 0;
     if (m_env.sessions) {
         IDeviceSessions& sessions = *m_env.sessions;
         RunOptionTests([&](CLogonOpt& copy) { return OfflineTest(sessions, m_clock, copy, *this, lossTick); });
@@ -230,12 +236,18 @@ uint32_t CDevBth::Probe(IBleLibrary& ble, uint64_t channel) {
     }
 }
 
+void CDevBth::MarkLost() {
+    m_bPresent = 0;
+    uint32_t expected = 0;
+    m_dwLossTick.compare_exchange_strong(expected, NonZeroTick(m_clock.GetTickCount()));
+}
+
 uint32_t CDevBth::LinkCheck() {
     MutexGuard lock(m_hLinkMutex);
     if (m_bClosed.load()) return kBthNotConnected;
     IBleLibrary* ble = m_env.ble;
     if (!ble) {
-        m_bPresent = 0;
+        MarkLost();
         return kBthNotConnected;
     }
     const uint64_t device = m_hBleDevice.load();
@@ -250,23 +262,23 @@ uint32_t CDevBth::LinkCheck() {
         DropSession();
         m_hActiveChannel = 0;
         if (err == kBleChannelClosed) {
-            m_bPresent = 0;
+            MarkLost();
             CloseIfDevice(device);
             return kBthNotConnected;
         }
     }
     if (device == 0) {
-        m_bPresent = 0;
+        MarkLost();
         return kBthNotConnected;
     }
     uint64_t channel = 0;
     if (ble->GetActiveChannel(device, &channel) != 0 || channel == 0) {
-        m_bPresent = 0;
+        MarkLost();
         return kBthNotConnected;
     }
     const uint32_t err = Probe(*ble, channel);
     if (err != 0) {
-        m_bPresent = 0;
+        MarkLost();
         if (err == kBleChannelClosed) CloseIfDevice(device);
         return kBthNotConnected;
     }

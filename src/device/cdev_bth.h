@@ -101,7 +101,7 @@ public:
     void AwayChecks();
     uint32_t OfflineCheck();
     // Under the link mutex: 0 when the active channel is usable (reopened if need be), else
-    // kBthNotConnected with the presence flag cleared.
+    // kBthNotConnected with the presence flag cleared and the loss marked.
     uint32_t LinkCheck();
     bool IsPresent() const { return m_bPresent.load() == 1; }
     uint32_t GetLossTick() const { return m_dwLossTick.load(); }
@@ -139,6 +139,8 @@ private:
     void DiscardSession();
     // Discards the session key only once it has been unused for kBthSessionIdleMilliseconds.
     void DropSession();
+    // Clears the presence flag and marks the loss's tick unless one is marked already.
+    void MarkLost();
     void ClearAwayMarks();
     // Reads and discards what is pending on `channel`: 0 when it is quiet, else the library's
     // error (or kBleIoFailed after kBthProbeByteLimit bytes).
