@@ -17,6 +17,7 @@ protected:
         ASSERT_EQ(world.tokens.Binding().InitP11(), 0u);
         slot = &world.tokens.Binding().SlotAt(0);
         LogIn();
+        TokenWorld::WaitForFirstListing(*slot);
     }
     void LogIn() {
         bool loggedIn = false;

@@ -21,6 +21,7 @@ protected:
         uint16_t pinInfo = 0;
         ASSERT_EQ(objects.Login(*slot, kUserPin, loggedIn, pinInfo), 0u);
         ASSERT_TRUE(loggedIn);
+        TokenWorld::WaitForFirstListing(*slot);
     }
     ContainerInfo Create(const std::string& name) {
         uint32_t handle = 0;

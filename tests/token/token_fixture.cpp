@@ -70,6 +70,10 @@ void TokenWorld::SetDescription(uint32_t slotId, const std::string& description)
     set(slotId, description.c_str());
 }
 
+void TokenWorld::WaitForFirstListing(const P11Slot& slot) {
+    WaitFor([&] { return slot.m_bThreadEnded.load() == 1; });
+}
+
 bool TokenWorld::WaitFor(const std::function<bool()>& condition) {
     for (int i = 0; i < 1000; ++i) {
         if (condition()) return true;

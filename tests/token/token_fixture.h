@@ -36,6 +36,10 @@ public:
 
     // Waits (in real time, at most 10 s) until the condition holds.
     static bool WaitFor(const std::function<bool()>& condition);
+    // Waits until the container listing that a token's insertion starts has ended. SoftHSM2 can
+    // refuse an object made by one session (CKR_GENERAL_ERROR) while another thread of the same
+    // process reads the token's store, so tests that write objects start once the token is quiet.
+    static void WaitForFirstListing(const P11Slot& slot);
     // Runs a shell command with SOFTHSM2_CONF set; its standard output.
     std::string Run(const std::string& command);
 

@@ -19,6 +19,7 @@ protected:
         world.UseTestTokenModule();
         ASSERT_EQ(world.tokens.Binding().InitP11(), 0u);
         slotId = world.tokens.Binding().SlotAt(0).SlotId();
+        TokenWorld::WaitForFirstListing(world.tokens.Binding().SlotAt(0));
         requests.GetLogonComponentState = [this] { return logonState; };
         requests.RecordCardSignIn = [this](const TokenSignIn& signIn) { signIns.push_back(signIn); };
         world.tokens.Containers().GetCertificateUpnText = [](const uint8_t*, size_t) {
