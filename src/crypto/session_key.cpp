@@ -9,8 +9,6 @@ namespace corvane {
 
 namespace {
 
-constexpr size_t kWrappedDataSize = kSessionKeySize + kCheckBlockSize;
-
 // Fills `out` with non-zero bytes from the random source, redrawing every zero byte.
 bool DrawNonZero(const RandomSource& random, uint8_t* out, size_t size) {
     if (random(out, size) != 0) return false;
@@ -86,36 +84,47 @@ SessionKeyStatus WrapNewSessionKey(RsaHandle peerKey, uint32_t modulusBytes, con
     return SessionKeyStatus::Ok;
 }
 
-SessionKeyStatus UnwrapSessionKey(RsaHandle ownKey, const uint8_t* wrapped, uint32_t length, CipherHandle* cipher) {
-    *cipher = nullptr;
-    if (!wrapped || length < kMinWrappedKeySize) return SessionKeyStatus::BadData;
-    std::vector<uint8_t> block(wrapped, wrapped + length);
-    if (RsaPrivate(ownKey, block.data(), length, block.data()) != CryptoStatus::Ok) return SessionKeyStatus::Fail;
-    SessionKeyStatus status = SessionKeyStatus::BadData;
+SessionKeyStatus FindWrappedData(const uint8_t* block, size_t length, size_t* dataOffset) {
+    *dataOffset = 0;
+    if (!block || length < 2 || block[0] != 0 || block[1] != 2) return SessionKeyStatus::BadData;
     size_t i = 2;
-    if (block[0] == 0 && block[1] == 2) {
-        while (i < length && block[i] != 0) ++i;
-        const size_t padding = i - 2;
-        if (i < length && padding >= 8 && length - (i + 1) == kWrappedDataSize) status = SessionKeyStatus::Ok;
-    }
+    while (i < length && block[i] != 0) ++i;
+    if (i == length || i - 2 < 8) return SessionKeyStatus::BadData;
+    *dataOffset = i + 1;
+    return SessionKeyStatus::Ok;
+}
+
+SessionKeyStatus SessionCipherFromWrappedData(const uint8_t* data, CipherHandle* cipher) {
+    *cipher = nullptr;
     CipherHandle created = nullptr;
-    if (status == SessionKeyStatus::Ok) status = CreateSessionCipher(block.data() + i + 1, &created);
+    SessionKeyStatus status = CreateSessionCipher(data, &created);
     if (status == SessionKeyStatus::Ok) {
-        // The check block must decrypt to zero bytes only (any count from 0 to 7).
         uint8_t plain[kCheckBlockSize];
         size_t plainSize = 0;
-        status = SessionDecrypt(created, block.data() + i + 1 + kSessionKeySize, kCheckBlockSize, plain, &plainSize);
+        status = SessionDecrypt(created, data + kSessionKeySize, kCheckBlockSize, plain, &plainSize);
         for (size_t n = 0; status == SessionKeyStatus::Ok && n < plainSize; ++n) {
             if (plain[n] != 0) status = SessionKeyStatus::BadData;
         }
     }
-    SecureZero(block.data(), block.size());
     if (status != SessionKeyStatus::Ok) {
         if (created) CipherDestroy(created);
         return status;
     }
     *cipher = created;
     return SessionKeyStatus::Ok;
+}
+
+SessionKeyStatus UnwrapSessionKey(RsaHandle ownKey, const uint8_t* wrapped, uint32_t length, CipherHandle* cipher) {
+    *cipher = nullptr;
+    if (!wrapped || length < kMinWrappedKeySize) return SessionKeyStatus::BadData;
+    std::vector<uint8_t> block(wrapped, wrapped + length);
+    if (RsaPrivate(ownKey, block.data(), length, block.data()) != CryptoStatus::Ok) return SessionKeyStatus::Fail;
+    size_t at = 0;
+    SessionKeyStatus status = FindWrappedData(block.data(), length, &at);
+    if (status == SessionKeyStatus::Ok && length - at != kWrappedDataSize) status = SessionKeyStatus::BadData;
+    if (status == SessionKeyStatus::Ok) status = SessionCipherFromWrappedData(block.data() + at, cipher);
+    SecureZero(block.data(), block.size());
+    return status;
 }
 
 SessionKeyStatus SessionEncrypt(CipherHandle cipher, const uint8_t* in, size_t length, uint8_t* out,

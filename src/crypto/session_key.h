@@ -45,6 +45,17 @@ SessionKeyStatus WrapNewSessionKey(RsaHandle peerKey, uint32_t modulusBytes, con
 // Returns the session cipher; on failure none.
 SessionKeyStatus UnwrapSessionKey(RsaHandle ownKey, const uint8_t* wrapped, uint32_t length, CipherHandle* cipher);
 
+// The data of a type-2 block once the private operation has run: 0x00 0x02, at least eight
+// non-zero padding bytes and a zero separator. Ok with the data's offset in the block; BadData
+// when the block is not shaped so.
+SessionKeyStatus FindWrappedData(const uint8_t* block, size_t length, size_t* dataOffset);
+// The session cipher of the 24 wrapped data bytes: the key, then a check block that must decrypt
+// to zero bytes only (any count from 0 to 7). Fail when the cipher cannot be made or refuses the
+// block, BadData for a wrong padding or check block. On failure no cipher is returned.
+SessionKeyStatus SessionCipherFromWrappedData(const uint8_t* data, CipherHandle* cipher);
+// The bytes the wrapped block carries: the key and its check block.
+inline constexpr size_t kWrappedDataSize = kSessionKeySize + kCheckBlockSize;
+
 // Encrypts length bytes (length > 0) into out, which holds length + kSessionPaddingMax bytes;
 // outLength receives the ciphertext size. Fail on any cipher error.
 SessionKeyStatus SessionEncrypt(CipherHandle cipher, const uint8_t* in, size_t length, uint8_t* out,

@@ -1,16 +1,70 @@
 #include "device/cdev_bth.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "crypto/rsa.h"
+#include "crypto/secure_zero.h"
+#include "crypto/session_key.h"
+#include "device/ble_framing.h"
+#include "device/device_hello.h"
 #include "device/device_map.h"
 #include "platform/text.h"
+#include "token/handle_wrappers.h"
+#include "wire/byte_order.h"
+#include "wire/msg_header.h"
+#include "wire/result_codes.h"
 
 namespace corvane {
 
 namespace {
 
-constexpr uint32_t kPollMilliseconds = 100;
 constexpr uint32_t kBusyPollMilliseconds = 10;
+constexpr uint32_t kRsaPublicKeyFormat = 1;
+
+// The device whose Transmit runs on this thread, if any: a release of its BLE handle that has to
+// run on this very thread must not wait for that Transmit, which cannot end before it.
+thread_local const void* t_pTransmitting = nullptr;
+
+// Transmit's share of the busy count, given back however Transmit ends.
+class BusyScope {
+public:
+    BusyScope(std::atomic<int32_t>& busy, const void* device) : m_busy(busy), m_pOuter(t_pTransmitting) {
+        m_busy.fetch_add(1);
+        t_pTransmitting = device;
+    }
+    ~BusyScope() {
+        t_pTransmitting = m_pOuter;
+        m_busy.fetch_sub(1);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    std::atomic<int32_t>& m_busy;
+    const void* m_pOuter;
+};
+
+// Bytes that held key material, wiped when they go.
+class WipedBytes {
+public:
+    explicit WipedBytes(std::vector<uint8_t>& bytes) : m_bytes(bytes) {}
+    ~WipedBytes() { SecureZero(m_bytes.data(), m_bytes.size()); }
+    WipedBytes(const WipedBytes&) = delete;
+    WipedBytes& operator=(const WipedBytes&) = delete;
+
+private:
+    std::vector<uint8_t>& m_bytes;
+};
+
+uint32_t SessionKeyResult(SessionKeyStatus status) {
+    switch (status) {
+    case SessionKeyStatus::Ok: return 0;
+    case SessionKeyStatus::BadData: return Result::NteBadData;
+    case SessionKeyStatus::Fail: break;
+    }
+    return Result::NteFail;
+}
 
 // A loss tick of 0 means "not lost", so a loss at tick 0 is marked a millisecond earlier: never
 // later, or the time since the loss would wrap round and every delay count as passed at once.
@@ -25,7 +79,8 @@ std::u16string LinkMutexName(std::u16string_view id) {
 CDevBth::CDevBth(BthDeviceEnv env, BleConnection& connection)
     : CDevTovrel(*env.platform.clock, connection.m_strDeviceId, connection.m_strDeviceName,
                  DeviceKind::BluetoothPhone),
-      m_env(env) {
+      m_env(env),
+      m_tokenCache(*env.platform.clock, env.upnReader) {
     m_nLinkKind = connection.m_nKind;
     m_hBleDevice = connection.m_hDevice;
     m_pConnection = &connection;
@@ -81,12 +136,15 @@ void CDevBth::Rebind(BleConnection& connection, std::u16string_view name) {
         ClearAwayMarks();
     }
     // The token caches start afresh with the new connection.
-    m_nCacheGeneration.fetch_add(1);
+    m_tokenCache.ResetOnRebind();
     StopRssiStatistics();
-    std::lock_guard<std::mutex> lock(m_rssiMutex);
-    m_nStatsCount = 0;
-    m_nStatsMax = m_nStatsMin = 0;
-    m_nStatsSum = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_rssiMutex);
+        m_nStatsCount = 0;
+        m_nStatsMax = m_nStatsMin = 0;
+        m_nStatsSum = 0;
+    }
+    m_wake.Wake();
 }
 
 uint32_t CDevBth::CloseIfDevice(uint64_t handle) {
@@ -96,13 +154,230 @@ uint32_t CDevBth::CloseIfDevice(uint64_t handle) {
     return 0;
 }
 
-uint32_t CDevBth::Transmit(const uint8_t*, size_t, uint8_t** reply, size_t* replySize, ReplyArena&) {
+uint32_t CDevBth::Transmit(const uint8_t* request, size_t requestSize, uint8_t** reply, size_t* replySize,
+                          ReplyArena& arena) {
     *reply = nullptr;
     *replySize = 0;
-    return kBthNotConnected;
+    BusyScope busy(m_nBusy, this);
+    const auto header = MsgHeader::Decode(request, requestSize);
+    if (!header || !header->MatchesSize(requestSize)) return Result::NteBadLen;
+    MutexGuard link(m_hLinkMutex);
+    if (const uint32_t rc = EnsureSecureSession()) return rc;
+    m_dwLastTransmitTick = m_clock.GetTickCount();
+
+    const uint32_t cached = m_tokenCache.AnswerFromCache(request, requestSize, arena, reply, replySize);
+    if (cached != PhoneTokenStatus::Forward) {
+        if (cached != 0) {
+            *reply = nullptr;
+            *replySize = 0;
+        }
+        return cached;
+    }
+    if (const uint32_t rc = Forward(request, requestSize, arena, reply, replySize)) return rc;
+    m_tokenCache.UpdateCache(request, requestSize, *reply, *replySize);
+    return 0;
 }
 
-uint32_t CDevBth::ReportSessions() { return kBthNotConnected; }
+uint32_t CDevBth::Forward(const uint8_t* request, size_t requestSize, ReplyArena& arena, uint8_t** reply,
+                          size_t* replySize) {
+    const MsgHeader header = *MsgHeader::Decode(request, requestSize);
+    // The request with its payload encrypted: PKCS#7 adds 1 to 8 bytes, and the length field
+    // must still hold the result.
+    ReplyArena scratch;
+    uint8_t* sealed = scratch.Allocate(MsgHeader::kSize + header.length + kSessionPaddingMax);
+    if (!sealed) return Result::NteNoMemory;
+    size_t sealedLength = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        // Closed meanwhile: the key is gone with the link.
+        if (m_nSecureState != SecureState::Keyed || !m_hSessionCipher) return kBthNotConnected;
+        if (header.length != 0 &&
+            SessionEncrypt(m_hSessionCipher, request + MsgHeader::kSize, header.length, sealed + MsgHeader::kSize,
+                           &sealedLength) != SessionKeyStatus::Ok) {
+            return Result::NteFail;
+        }
+    }
+    if (sealedLength > MsgHeader::kMaxPayload) return Result::NteBadLen;
+    MsgHeader {header.code, static_cast<uint16_t>(sealedLength), header.status}.Encode(sealed);
+
+    const uint32_t timeout = header.code == kBthGenerateKey ? kBthKeyGenerationReplyMilliseconds : kBthReplyMilliseconds;
+    uint8_t* answer = nullptr;
+    size_t answerSize = 0;
+    if (const uint32_t rc = Exchange(sealed, timeout, scratch, &answer, &answerSize)) return rc;
+
+    // The plain reply is never longer than the ciphertext, so its buffer (with the two zero bytes
+    // every received message carries) is sized by what arrived.
+    MsgHeader answerHeader = *MsgHeader::Decode(answer, answerSize);
+    uint8_t* plain = arena.Allocate(answerSize + 2);
+    if (!plain) return Result::NteNoMemory;
+    size_t plainLength = 0;
+    if (answerHeader.length != 0) {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        if (!m_hSessionCipher) {
+            arena.Forget(plain);
+            return kBthNotConnected;
+        }
+        if (SessionDecrypt(m_hSessionCipher, answer + MsgHeader::kSize, answerHeader.length, plain + MsgHeader::kSize,
+                           &plainLength) != SessionKeyStatus::Ok) {
+            arena.Forget(plain);
+            return Result::NteFail;
+        }
+    }
+    answerHeader.length = static_cast<uint16_t>(plainLength);
+    answerHeader.Encode(plain);
+    *reply = plain;
+    *replySize = MsgHeader::kSize + plainLength;
+    return 0;
+}
+
+uint32_t CDevBth::ReportSessions() {
+    ReplyArena arena;
+    uint8_t* message = nullptr;
+    size_t size = 0;
+    if (m_tokenCache.ContainerListMode()) {
+        if (!m_env.buildSessionList) return Result::NteNotSupported;
+        if (const uint32_t rc = m_env.buildSessionList(message, size, arena)) return rc;
+    } else {
+        message = arena.Allocate(MsgHeader::kSize + 2);
+        if (!message) return Result::NteNoMemory;
+        MsgHeader {kBthLogonStateNotice, 0, 0}.Encode(message);
+        size = MsgHeader::kSize;
+    }
+    uint8_t* reply = nullptr;
+    size_t replySize = 0;
+    return Transmit(message, size, &reply, &replySize, arena);
+}
+
+uint32_t CDevBth::UpdateContainerList(const uint8_t* message, size_t size) {
+    return m_tokenCache.UpdateContainerList(message, size);
+}
+
+uint32_t CDevBth::EnsureSecureSession() {
+    if (LinkCheck() != 0) return kBthNotConnected;
+    if (IsKeyed()) return 0;
+    const uint32_t rc = Handshake();
+    if (rc != 0) DropSession();
+    return rc;
+}
+
+bool CDevBth::IsKeyed() {
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    return m_nSecureState == SecureState::Keyed && m_hSessionCipher != nullptr;
+}
+
+uint32_t CDevBth::Handshake() {
+    // The hello: version 2, the host GUID text, the computer's names and the host public key.
+    const HostKey* hostKey = m_env.hostKey;
+    if (!hostKey || !hostKey->g_hostKey.Get() || hostKey->g_nHostKeyBits <= 0) return Result::NteFail;
+    uint32_t derSize = 0;
+    if (RsaExport(hostKey->g_hostKey.Get(), kRsaPublicKeyFormat, nullptr, &derSize) != CryptoStatus::Ok) {
+        return Result::NteFail;
+    }
+    std::vector<uint8_t> der(derSize);
+    if (RsaExport(hostKey->g_hostKey.Get(), kRsaPublicKeyFormat, der.data(), &derSize) != CryptoStatus::Ok) {
+        return Result::NteFail;
+    }
+    const Configuration& config = m_env.config;
+    const std::vector<uint8_t> body =
+        BuildDeviceHelloReply(config.g_strHostGuid, config.g_strComputerName, config.g_strDnsDomain, der.data(), derSize);
+    if (body.size() > MsgHeader::kMaxPayload) return Result::NteFail;
+    ReplyArena scratch;
+    uint8_t* hello = scratch.Allocate(MsgHeader::kSize + body.size());
+    if (!hello) return Result::NteNoMemory;
+    const uint16_t code = m_tokenCache.ContainerListMode() ? kBthHelloContainerList : kBthHello;
+    MsgHeader {code, static_cast<uint16_t>(body.size()), 0}.Encode(hello);
+    std::memcpy(hello + MsgHeader::kSize, body.data(), body.size());
+
+    uint8_t* answer = nullptr;
+    size_t answerSize = 0;
+    if (const uint32_t rc = Exchange(hello, kBthReplyMilliseconds, scratch, &answer, &answerSize)) return rc;
+    const MsgHeader header = *MsgHeader::Decode(answer, answerSize);
+    if (header.status != 0) return header.status;
+    DeviceHelloReply fields;
+    if (ParseDeviceHelloReply(answer + MsgHeader::kSize, header.length, fields) != 0) return Result::NteBadData;
+    // The block is exactly as long as the host modulus: anything else is refused before any
+    // private-key operation runs on it.
+    const uint32_t modulusBytes = (static_cast<uint32_t>(hostKey->g_nHostKeyBits) + 7) / 8;
+    if (fields.wrappedKeyLength != modulusBytes) return Result::NteBadData;
+
+    std::vector<uint8_t> data;
+    WipedBytes wipe(data);
+    if (const uint32_t rc = UnwrapWithHostKey(fields.wrappedKey, fields.wrappedKeyLength, data)) return rc;
+    if (data.size() != kWrappedDataSize) return Result::NteBadData;
+    CipherHandle cipher = nullptr;
+    if (const uint32_t rc = SessionKeyResult(SessionCipherFromWrappedData(data.data(), &cipher))) return rc;
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    if (m_hSessionCipher) CipherDestroy(m_hSessionCipher);
+    m_hSessionCipher = cipher;
+    m_nSecureState = SecureState::Keyed;
+    return 0;
+}
+
+uint32_t CDevBth::UnwrapWithHostKey(const uint8_t* wrapped, uint32_t length, std::vector<uint8_t>& data) {
+    data.clear();
+    // The key container named by the host GUID text holds the same key pair; it takes the block
+    // least significant byte first and removes the padding itself.
+    if (IKeyContainers* containers = m_env.platform.keyContainers) {
+        ChProv prov(containers);
+        ChKey key(containers);
+        if (containers->AcquireContext(*prov.Out(), m_env.config.g_strHostGuid, kMsStrongProvider, kProvRsaFull, 0) == 0 &&
+            containers->GetUserKey(prov.Get(), kAtKeyExchange, *key.Out()) == 0) {
+            std::vector<uint8_t> block(wrapped, wrapped + length);
+            WipedBytes wipe(block);
+            std::reverse(block.begin(), block.end());
+            uint32_t size = length;
+            if (containers->Decrypt(key.Get(), block.data(), size) == 0 && size <= length) {
+                data.assign(block.begin(), block.begin() + size);
+                return 0;
+            }
+        }
+    }
+    // The host key pair in the service's own engine.
+    const HostKey* hostKey = m_env.hostKey;
+    if (!hostKey || !hostKey->g_hostKey.Get() || !m_env.platform.system) return Result::NteFail;
+    std::vector<uint8_t> block(length);
+    WipedBytes wipe(block);
+    if (HostKeyPrivate(*hostKey, *m_env.platform.system, wrapped, length, block.data()) != CryptoStatus::Ok) {
+        return Result::NteFail;
+    }
+    size_t at = 0;
+    if (FindWrappedData(block.data(), block.size(), &at) != SessionKeyStatus::Ok) return Result::NteBadData;
+    data.assign(block.begin() + static_cast<std::ptrdiff_t>(at), block.end());
+    return 0;
+}
+
+uint32_t CDevBth::Exchange(const uint8_t* message, uint32_t timeout, ReplyArena& arena, uint8_t** reply,
+                           size_t* replySize) {
+    *reply = nullptr;
+    *replySize = 0;
+    const uint32_t start = m_clock.GetTickCount();
+    m_dwLastActivityTick = start;
+    const uint64_t channel = m_hActiveChannel.load();
+    const uint64_t device = m_hActiveChannelDevice.load();
+    IBleLibrary* ble = m_env.ble;
+    const uint16_t replyCode = MsgHeader::ReplyCode(ReadU16(message));
+    uint32_t rc = ble ? WriteMessage(*ble, message, channel) : kBthNotConnected;
+    while (rc == 0) {
+        uint8_t* in = nullptr;
+        size_t size = 0;
+        rc = ReadMessage(*ble, channel, timeout, arena, &in, &size);
+        if (rc != 0) break;
+        if (ReadU16(in) == replyCode) {
+            *reply = in;
+            *replySize = size;
+            return 0;
+        }
+        // Not the reply: dropped. A phone that keeps talking does not hold the link for ever.
+        arena.Forget(in);
+        if (TicksSince(m_clock.GetTickCount(), start) >= timeout) rc = kBleTimedOut;
+    }
+    if (rc == kBleChannelClosed) {
+        CloseIfDevice(device);
+        rc = kBthNotConnected;
+    }
+    DropSession();
+    return rc;
+}
 
 bool CDevBth::IsConnected() { return m_bPresent.load() == 1 && m_bClosed.load() == 0; }
 
@@ -112,6 +387,8 @@ uint32_t CDevBth::Close() {
     m_dwLossTick.compare_exchange_strong(expected, NonZeroTick(m_clock.GetTickCount()));
     DiscardSession();
     ReleaseBleDevice();
+    // The worker counts the delays from now on.
+    m_wake.Wake();
     return 0;
 }
 
@@ -125,20 +402,21 @@ void CDevBth::ReleaseBleDevice() {
     if (ble && cookie != 0) ble->RemoveSignalStrengthEvent(handle, cookie);
     m_nBusy.fetch_add(1);
     m_nClosing.fetch_add(1);
-    auto closing = [this, ble, handle] {
+    // Transmissions in progress finish first; other closing threads are not waited for, each
+    // closes a handle of its own. When the release runs on the thread of a Transmit (no closing
+    // thread could start), that Transmit cannot finish first and is not waited for.
+    auto closing = [this, ble, handle](int32_t own) {
         {
             MutexGuard lock(m_env.config.m_hSvrMutex);
             // A device rebound meanwhile keeps whatever channel its new link has opened.
             if (m_hBleDevice.load() == 0) m_hActiveChannel = 0;
         }
-        // Transmissions in progress finish first; other closing threads are not waited for,
-        // each closes a handle of its own.
-        while (m_nBusy.load() > m_nClosing.load()) m_clock.Sleep(kBusyPollMilliseconds);
+        while (m_nBusy.load() > m_nClosing.load() + own) m_clock.Sleep(kBusyPollMilliseconds);
         if (ble) ble->CloseDevice(handle);
         m_nClosing.fetch_sub(1);
         m_nBusy.fetch_sub(1);
     };
-    if (!m_env.platform.threads->CreateThread(closing)) closing();
+    if (!m_env.platform.threads->CreateThread([closing] { closing(0); })) closing(t_pTransmitting == this ? 1 : 0);
 }
 
 void CDevBth::DiscardSession() {
@@ -157,27 +435,66 @@ void CDevBth::ClearAwayMarks() {
 
 void CDevBth::StartWorker() { StartDeviceWorker(*this, m_env.workers); }
 
+void CDevBth::AddLogonOption(std::u16string_view user, std::u16string_view domain, int32_t option, int32_t delay) {
+    CDevTovrel::AddLogonOption(user, domain, option, delay);
+    m_wake.Wake();
+}
+
+void CDevBth::RequestStop() {
+    CDevTovrel::RequestStop();
+    m_wake.Wake();
+}
+
 uint32_t CDevBth::Run() {
-    // Each step runs every check that is due: the away tests, the link check at its period, the
-    // quiet-channel key drop. None of them talks to the phone unless its period has passed, so
-    // the short step only makes a lock come promptly once the link has closed or a delay has run
-    // out, without adding traffic.
+    // Each round runs every check that is due: the away tests, the link check at its period, the
+    // quiet-channel key drop. None of them talks to the phone before its period has passed, so
+    // sleeping only until the next one falls due adds no traffic; it only makes a lock come
+    // promptly once the link has closed or a delay has run out.
     while (!IsStopping()) {
         AwayChecks();
         if (OfflineCheck() == 1) return 1;
-        if (m_nBusy.load() == 0 && m_hActiveChannel.load() != 0 &&
-            TicksSince(m_clock.GetTickCount(), m_dwLastActivityTick.load()) > kBthQuietMilliseconds) {
-            DropSession();
-        }
-        if (!IsStopping()) m_clock.Sleep(kPollMilliseconds);
+        QuietCheck();
+        if (IsStopping()) break;
+        m_clock.SleepUntilWoken(m_wake, NextWait());
     }
     return 1;
 }
 
+void CDevBth::QuietCheck() {
+    if (m_nBusy.load() == 0 && m_hActiveChannel.load() != 0 &&
+        TicksSince(m_clock.GetTickCount(), m_dwLastActivityTick.load()) > kBthQuietMilliseconds) {
+        DropSession();
+    }
+}
+
+uint32_t CDevBth::NextWait() {
+    const uint32_t now = m_clock.GetTickCount();
+    uint32_t wait = kBthCycleMilliseconds;
+    // A point already passed was dealt with by the round just run (or waits on the user's
+    // activity): it does not shorten the sleep.
+    auto until = [&](uint32_t due) {
+        const int32_t left = static_cast<int32_t>(due - now);
+        if (left > 0 && static_cast<uint32_t>(left) < wait) wait = static_cast<uint32_t>(left);
+    };
+    std::lock_guard<std::mutex> lock(m_optionMutex);
+    const bool closed = m_bClosed.load() != 0;
+    const bool lostWithOptions = m_bPresent.load() == 0 && !m_arrOptions.empty();
+    until(m_dwLastCheckTick.load() + (closed || lostWithOptions ? kBthLostCheckMilliseconds : kBthPresentCheckMilliseconds));
+    for (const auto& option : m_arrOptions) {
+        if (option->m_nOption >= 0) continue;
+        // The away test fires once the mark is older than the delay, or the samples have been
+        // silent for longer than the silence limit.
+        const uint32_t delay = option->m_nDelay > 0 ? static_cast<uint32_t>(option->m_nDelay) * 1000 : 0;
+        if (option->m_dwAwaySince != 0) until(option->m_dwAwaySince + delay + 1);
+        until(option->m_dwLastSample + (delay > kAwaySilenceMilliseconds ? delay : kAwaySilenceMilliseconds) + 1);
+    }
+    return wait;
+}
+
 void CDevBth::AwayChecks() {
     if (!m_env.sessions) return;
-    // The worker asks ten times a second; the options are copied for the test only when one of
-    // them is away.
+    // The worker asks at every round; the options are copied for the test only when one of them
+    // is away.
     {
         const uint32_t now = m_clock.GetTickCount();
         std::lock_guard<std::mutex> lock(m_optionMutex);
@@ -316,17 +633,25 @@ void CDevBth::OnSignalSample(int16_t rssi) {
         }
     }
     const uint32_t now = m_clock.GetTickCount();
-    std::lock_guard<std::mutex> lock(m_optionMutex);
-    for (auto it = m_arrOptions.rbegin(); it != m_arrOptions.rend(); ++it) {
-        CLogonOpt& option = **it;
-        if (option.m_nOption >= 0) continue;
-        option.m_dwLastSample = now;
-        if (rssi < static_cast<int16_t>(option.m_nOption)) {
-            if (option.m_dwAwaySince == 0) option.m_dwAwaySince = now;
-        } else {
-            option.m_dwAwaySince = 0;
+    bool marked = false;
+    {
+        std::lock_guard<std::mutex> lock(m_optionMutex);
+        for (auto it = m_arrOptions.rbegin(); it != m_arrOptions.rend(); ++it) {
+            CLogonOpt& option = **it;
+            if (option.m_nOption >= 0) continue;
+            option.m_dwLastSample = now;
+            if (rssi < static_cast<int16_t>(option.m_nOption)) {
+                if (option.m_dwAwaySince == 0) {
+                    option.m_dwAwaySince = NonZeroTick(now);
+                    marked = true;
+                }
+            } else {
+                option.m_dwAwaySince = 0;
+            }
         }
     }
+    // A new mark brings the away test's due point: the worker sleeps until then.
+    if (marked) m_wake.Wake();
 }
 
 void CDevBth::StartRssiStatistics() {
@@ -356,10 +681,10 @@ RssiStatistics CDevBth::ReadRssiStatistics() {
 
 PhoneListFields CDevBth::GetPhoneListFields() {
     PhoneListFields fields;
-    fields.cacheGeneration = m_nCacheGeneration.load();
+    fields.cacheGeneration = m_tokenCache.CacheGeneration();
     fields.firstFlag = m_bFlag1.load();
     fields.secondFlag = m_bFlag2.load();
-    fields.containerListMode = m_bContainerListMode.load();
+    fields.containerListMode = GetContainerListMode();
     fields.linkKind = m_nLinkKind.load();
     std::lock_guard<std::mutex> lock(m_rssiMutex);
     fields.haveRssi = m_bHaveRssi != 0;

@@ -1,26 +1,38 @@
 // A phone seen as a device: created when a phone completes its first hello on its passive BLE
-// channel, rebound to every later connection of the same phone. It carries the phone's flag
-// bytes, its signal samples and statistics, and the link state that the phone list reports.
+// channel, rebound to every later connection of the same phone. It keeps an active channel of its
+// own to the phone, keyed by a session key the phone sends wrapped under the host key, on which
+// it forwards the CSP's token commands (answering the repeated ones from its token cache) and
+// tells the phone the console's logon state. It carries the phone's flag bytes, its signal
+// samples and statistics, and the link state that the phone list reports, and its worker locks
+// the sessions of its logon options when the phone goes away.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "config/configuration.h"
+#include "config/host_key.h"
 #include "crypto/cipher.h"
 #include "device/ble_connection.h"
 #include "device/ble_library.h"
 #include "device/cdev_tovrel.h"
 #include "device/device_worker.h"
+#include "device/phone_token_cache.h"
 #include "device/presence_tests.h"
 #include "platform/platform.h"
+#include "platform/wake_signal.h"
 #include "wire/msg_header.h"
 
 namespace corvane {
 
 class DeviceMap;
+
+// The session list message (0x3105) the phone gets in container-list mode, from `arena`.
+using SessionListBuilder = std::function<uint32_t(uint8_t*& message, size_t& size, ReplyArena& arena)>;
 
 // What a phone device needs from the service: the platform, the host of device workers (the
 // device map its worker leaves at its end, the worker counter of the stop sequence) and the BLE
@@ -32,6 +44,12 @@ struct BthDeviceEnv {
     IBleLibrary* ble = nullptr;
     // The session side of the presence tests; without it the options are kept but never acted on.
     IDeviceSessions* sessions = nullptr;
+    // The host key pair, under whose public half the phone wraps the active channel's session
+    // key; without it (and without the key container) the channel cannot be keyed.
+    const HostKey* hostKey = nullptr;
+    // The principal name of a certificate the token cache stores.
+    CertificateUpnReader upnReader {};
+    SessionListBuilder buildSessionList {};
 };
 
 // The RSSI statistics a phone asks for with its signal statistics request.
@@ -66,6 +84,18 @@ inline constexpr uint32_t kBthQuietMilliseconds = 30000;
 // otherwise.
 inline constexpr uint32_t kBthLostCheckMilliseconds = 1000;
 inline constexpr uint32_t kBthPresentCheckMilliseconds = 3000;
+// The longest the worker sleeps between two rounds of checks.
+inline constexpr uint32_t kBthCycleMilliseconds = 2000;
+// How long one read of a reply may wait: key generation on the phone takes long.
+inline constexpr uint32_t kBthReplyMilliseconds = 20000;
+inline constexpr uint32_t kBthKeyGenerationReplyMilliseconds = 90000;
+// Codes of the active channel: the hello (the second form in container-list mode), the logon
+// state notice and the session list.
+inline constexpr uint16_t kBthHello = 0x0101;
+inline constexpr uint16_t kBthHelloContainerList = 0x0102;
+inline constexpr uint16_t kBthLogonStateNotice = 0x3016;
+inline constexpr uint16_t kBthSessionList = 0x3105;
+inline constexpr uint16_t kBthGenerateKey = 0x2021;
 // The most bytes a link probe swallows before it gives up on the channel (about one whole
 // message): the active channel is quiet between exchanges, and a phone that keeps talking must
 // not hold the worker forever.
@@ -87,24 +117,41 @@ public:
 
     bool IsConnected() override;
     uint32_t Close() override;
-    // Token commands and session reports travel on the active channel to the phone, which is not
-    // opened yet: the phone cannot be reached that way and both answer kBthNotConnected.
+    // A token command (header and plain payload) for the phone: answered from the token cache, or
+    // sent keyed on the active channel, the reply (header and plain payload) allocated from
+    // `arena`. The phone's status in the reply is the caller's to read; the result is 0, or why
+    // no reply came (kBthNotConnected, the library's time-out, a key or cipher failure).
     uint32_t Transmit(const uint8_t* request, size_t requestSize, uint8_t** reply, size_t* replySize,
                       ReplyArena& arena) override;
+    // Tells the phone the console's logon state: the session list in container-list mode, else
+    // the bare notice. The Transmit result; the reply is not used.
     uint32_t ReportSessions() override;
+    void AddLogonOption(std::u16string_view user, std::u16string_view domain, int32_t option, int32_t delay) override;
+    void RequestStop() override;
     void StartWorker() override;
+    // Runs the checks until the device's life ends or a stop is asked. Between rounds it sleeps
+    // until the next check or option falls due (at most kBthCycleMilliseconds), and wakes at once
+    // when the phone closes, is rebound, gets an option or a weak sample, or a stop is asked.
     uint32_t Run() override;
+    // How long Run sleeps after a round at the present tick (exposed for the tests).
+    uint32_t NextWait();
 
     // The worker's presence checks, one cycle's worth each (exposed for the tests). AwayChecks runs
     // the away test of every option; OfflineCheck checks the link when its period has passed and,
     // when the phone is lost, runs the offline tests: 1 when the device's life is over.
     void AwayChecks();
     uint32_t OfflineCheck();
+    // Drops the session key of an active channel that has been quiet for kBthQuietMilliseconds,
+    // once the key has gone unused for kBthSessionIdleMilliseconds.
+    void QuietCheck();
     // Under the link mutex: 0 when the active channel is usable (reopened if need be), else
     // kBthNotConnected with the presence flag cleared and the loss marked.
     uint32_t LinkCheck();
     bool IsPresent() const { return m_bPresent.load() == 1; }
     uint32_t GetLossTick() const { return m_dwLossTick.load(); }
+    // Transmit calls in progress plus pending releases of the BLE handle.
+    int32_t GetBusy() const { return m_nBusy.load(); }
+    bool IsKeyed();
 
     // One signal-strength sample (called under the device map mutex; takes no device lock).
     void OnSignalSample(int16_t rssi);
@@ -118,8 +165,14 @@ public:
     uint8_t GetSecondFlag() const { return m_bFlag2.load(); }
     void SetFirstFlag(uint8_t value) { m_bFlag1 = value; }
     void SetSecondFlag(uint8_t value) { m_bFlag2 = value; }
-    void SetContainerListMode() { m_bContainerListMode = 1; }
-    uint32_t GetContainerListMode() const { return m_bContainerListMode.load(); }
+    // The token cache's part of the passive channel: the phone's container list (0 or the error
+    // to answer it with), the status notification's reset, the 0x0102 hello's mode.
+    uint32_t UpdateContainerList(const uint8_t* message, size_t size);
+    void ResetCacheV1() { m_tokenCache.ResetCacheV1(); }
+    void SetContainerListMode() { m_tokenCache.SetContainerListMode(); }
+    uint32_t GetContainerListMode() { return m_tokenCache.ContainerListMode() ? 1 : 0; }
+    // The phone's last container list as the phone list passes it on (empty when none is held).
+    std::vector<uint8_t> GetContainerImage() { return m_tokenCache.RawImage(); }
 
     uint64_t GetBleDevice() const { return m_hBleDevice.load(); }
     void SetSignalCookie(uint64_t cookie) { m_hSignalCookie = cookie; }
@@ -137,6 +190,21 @@ private:
     // progress have finished.
     void ReleaseBleDevice();
     void DiscardSession();
+    // Under the link mutex: LinkCheck, then the hello that keys the active channel unless it is
+    // keyed already. 0 or the error; a failed hello leaves the key to DropSession.
+    uint32_t EnsureSecureSession();
+    uint32_t Handshake();
+    // The 24 bytes the phone wrapped under the host public key: the key container's key first,
+    // the host key pair when any step of that fails. 0, NTE_FAIL or NTE_BAD_DATA.
+    uint32_t UnwrapWithHostKey(const uint8_t* wrapped, uint32_t length, std::vector<uint8_t>& data);
+    // Under the link mutex: writes the message on the active channel and reads until the reply
+    // with its code arrives, in a message from `arena`. A closed channel closes the device
+    // (kBthNotConnected); a phone that keeps sending other messages past the time-out gets the
+    // library's time-out.
+    uint32_t Exchange(const uint8_t* message, uint32_t timeout, ReplyArena& arena, uint8_t** reply, size_t* replySize);
+    // Under the link mutex: the keyed exchange of a whole message, the plain reply copied into
+    // `arena`.
+    uint32_t Forward(const uint8_t* request, size_t requestSize, ReplyArena& arena, uint8_t** reply, size_t* replySize);
     // Discards the session key only once it has been unused for kBthSessionIdleMilliseconds.
     void DropSession();
     // Clears the presence flag and marks the loss's tick unless one is marked already.
@@ -155,8 +223,8 @@ private:
     std::atomic<uint32_t> m_dwLossTick {0};
     std::atomic<uint8_t> m_bFlag1 {0};
     std::atomic<uint8_t> m_bFlag2 {0};
-    std::atomic<uint32_t> m_nCacheGeneration {0};
-    std::atomic<uint32_t> m_bContainerListMode {0};
+    // Both variants of the token cache, with the container-list mode and the cache generation.
+    CPhoneTokenCache m_tokenCache;
     std::atomic<uint32_t> m_nLinkKind {0};
     BleConnection* m_pConnection = nullptr;  // guarded by m_hConnectionLock
     std::atomic<uint64_t> m_hBleDevice {0};
@@ -185,6 +253,8 @@ private:
     std::atomic<uint32_t> m_dwLastCheckTick {0};
     std::atomic<uint32_t> m_bPresent {0};
     std::atomic<uint32_t> m_bClosed {0};
+    // Ends the worker's sleep early.
+    WakeSignal m_wake;
 };
 
 }  // namespace corvane

@@ -6,7 +6,7 @@
 #include "crypto/rsa.h"
 #include "crypto/session_key.h"
 #include "device/device_map.h"
-#include "phone/device_hello.h"
+#include "device/device_hello.h"
 #include "platform/text.h"
 #include "wire/msg_header.h"
 #include "wire/result_codes.h"

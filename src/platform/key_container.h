@@ -1,6 +1,7 @@
-// CryptoAPI key containers: acquiring a provider context on a named container and importing a
-// private-key blob into it. The service keeps its host key pair in such a container (as well as in
-// its own RSA engine). Handles are HCRYPTPROV and HCRYPTKEY values; 0 is no handle.
+// CryptoAPI key containers: acquiring a provider context on a named container, importing a
+// private-key blob into it, and deciphering with its key-exchange key. The service keeps its host
+// key pair in such a container (as well as in its own RSA engine). Handles are HCRYPTPROV and
+// HCRYPTKEY values; 0 is no handle.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,11 @@ public:
     // CryptImportKey(prov, blob, size, no import key, flags): 0 or the error.
     virtual uint32_t ImportKey(CryptProvHandle prov, const uint8_t* blob, size_t size, uint32_t flags,
                                CryptKeyHandle& key) = 0;
+    // CryptGetUserKey(prov, keySpec): 0 or the error.
+    virtual uint32_t GetUserKey(CryptProvHandle prov, uint32_t keySpec, CryptKeyHandle& key) = 0;
+    // CryptDecrypt(key, no hash, final, no flags) in place: `length` bytes in (an RSA block least
+    // significant byte first), the unpadded data's length out. 0 or the error.
+    virtual uint32_t Decrypt(CryptKeyHandle key, uint8_t* data, uint32_t& length) = 0;
     // CryptDestroyKey and CryptReleaseContext(prov, 0); their failures are the caller's to ignore.
     virtual uint32_t DestroyKey(CryptKeyHandle key) = 0;
     virtual uint32_t ReleaseContext(CryptProvHandle prov) = 0;

@@ -21,6 +21,7 @@ constexpr size_t kNameAt = 44;
 constexpr size_t kFirstFlagAt = 46;
 constexpr size_t kSecondFlagAt = 47;
 constexpr size_t kImageAt = 48;
+constexpr size_t kImageSizeAt = 50;
 constexpr size_t kLinkKindAt = 56;
 constexpr size_t kHaveRssiAt = 57;
 constexpr size_t kRssiAt = 58;
@@ -89,14 +90,20 @@ uint32_t CBleDeviceRequests::ListPhones(ReplyArena& arena, uint8_t*& payload, si
         strings.push_back(0);
         record[kFirstFlagAt] = fields.firstFlag;
         record[kSecondFlagAt] = fields.secondFlag;
-        // The container-list image lives in the phone's token cache, which holds none yet: in
-        // container-list mode its offset is the current end of the string area and its size 0.
-        if (fields.containerListMode != 0) WriteU16(record + kImageAt, static_cast<uint16_t>(strings.size()));
+        // In container-list mode the phone's last container list follows in the string area (its
+        // offset is the current end of the area, its size 0 when none is held).
+        if (fields.containerListMode != 0) {
+            const std::vector<uint8_t> image = phone->GetContainerImage();
+            WriteU16(record + kImageAt, static_cast<uint16_t>(strings.size()));
+            WriteU16(record + kImageSizeAt, static_cast<uint16_t>(image.size()));
+            strings.insert(strings.end(), image.begin(), image.end());
+        }
         record[kLinkKindAt] = static_cast<uint8_t>(fields.linkKind);
         record[kHaveRssiAt] = fields.haveRssi ? 1 : 0;
         WriteU16(record + kRssiAt, static_cast<uint16_t>(fields.lastRssi));
         ++count;
-        // Offsets into the string area are 16 bits wide: a list that outgrows them cannot be sent.
+        // Offsets and sizes in the string area are 16 bits wide: a list that outgrows them cannot
+        // be sent, and is refused rather than cut.
         return 2 + records.size() + strings.size() > kMaxPayload;
     });
     if (badId) return Result::NteFail;

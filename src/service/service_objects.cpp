@@ -17,6 +17,7 @@
 #include "session/session_monitor.h"
 #include "session/session_records.h"
 #include "pki/certificate_upn.h"
+#include "platform/text.h"
 #include "token/token_access.h"
 
 namespace corvane {
@@ -204,8 +205,20 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
         m_platform, config, *m_pDevices,
         BleAppState {app.m_bStop, app.m_bRadioStopped, app.BleRestartRequested, app.ActiveWorkerCount});
     m_pRadioMonitor = std::make_unique<CRadioMonitor>(*m_pBleService);
-    m_pDeviceSession = std::make_unique<CDeviceSession>(
-        BthDeviceEnv {m_platform, config, *m_pWorkerHost, m_pBleService->Slot(), m_pDeviceSessions.get()});
+    BthDeviceEnv env {m_platform, config, *m_pWorkerHost, m_pBleService->Slot(), m_pDeviceSessions.get(), &m_hostKey};
+    // The token cache keeps the principal name of every certificate a phone stores.
+    if (m_platform.certificates) {
+        env.upnReader = [this](const uint8_t* der, size_t size, std::string& upn) {
+            const std::u16string name = GetCertificateUpnText(*m_platform.certificates, der, size);
+            if (name.empty()) return false;
+            upn = Utf16ToUtf8(name);
+            return true;
+        };
+    }
+    env.buildSessionList = [this](uint8_t*& message, size_t& size, ReplyArena& arena) {
+        return m_pSessionMonitor->BuildSessionList(message, size, arena);
+    };
+    m_pDeviceSession = std::make_unique<CDeviceSession>(env);
 
     CBleService& ble = *m_pBleService;
     CDeviceSession& session = *m_pDeviceSession;
@@ -232,9 +245,14 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
     phone.GetPublished = [this](std::u16string& user, uint16_t& state) {
         m_pSessionMonitor->LogonState().GetPublished(user, state);
     };
+    // The phone's container lists and status notifications reach its device's token cache.
+    phone.UpdateContainerList = [](CDevBth& device, const uint8_t* message, size_t size) {
+        return device.UpdateContainerList(message, size);
+    };
+    phone.ResetCacheV1 = [](CDevBth& device) { device.ResetCacheV1(); };
     // A phone's logon, unlock and re-logon go to the logon component over the stream channel's
-    // relay, as the network phones' requests do. The remote session operations and the
-    // container-list update come with their own subsystems.
+    // relay, as the network phones' requests do. The remote session operations come with their
+    // own subsystem.
     phone.RelayLogonRequest = [this](std::u16string_view deviceId, const uint8_t* request, size_t size,
                                      ReplyArena& arena, uint8_t** reply, size_t* replySize) {
         return m_pLogonRelay->RelayLogonRequest(deviceId, request, size, arena, *reply, *replySize);

@@ -64,8 +64,9 @@ grep -q "^session anna@CORP state 5 " "$out" || fail "anna's session is not list
 grep -qx "status 0x20000024" "$out" || fail "refused logon reply"
 
 # The stream channel's device requests: the phone list holds the connected phone with its name
-# and signal; a close of an unknown device, and a session report or a token command for a phone
-# without its active channel, answer 1167.
+# and signal; a close of an unknown device answers 1167; a session report reaches the phone over
+# its keyed active channel, and so does a token command, which comes back with the phone's status
+# (the phone serves no 0x7001).
 hexof() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
 slot() { local h; h=$(hexof "$1"); printf '%s%0*d' "$h" $(( 80 - ${#h} )) 0; }
 "$ctl" stream 0x4101 >"$out" || fail "phone list"
@@ -75,9 +76,9 @@ grep -q "^reply code=0xc101 length=[0-9]* status=0x00000000 payload=0100$(slot p
 "$ctl" stream 0x4006 0 "$(slot no-such-phone)" >"$out" || fail "close"
 grep -q "^reply code=0xc006 length=0 status=0x0000048f payload=$" "$out" || fail "close of an unknown device"
 "$ctl" stream 0x5111 0 "$(slot phone-1)" >"$out" || fail "session report"
-grep -q "^reply code=0xd111 length=0 status=0x0000048f payload=$" "$out" || fail "session report without an active channel"
+grep -q "^reply code=0xd111 length=0 status=0x00000000 payload=$" "$out" || fail "session report to the phone"
 "$ctl" stream 0x5101 0 "$(slot phone-1)0170000000000000" >"$out" || fail "token command"
-grep -q "^reply code=0xf001 length=0 status=0x0000048f payload=$" "$out" || fail "token command without an active channel"
+grep -q "^reply code=0xf001 length=0 status=0x80090029 payload=$" "$out" || fail "token command to the phone"
 
 # A restart request: the component hears of it and, whatever order the stop's and the start's
 # notifications run in, ends with the running service.

@@ -377,9 +377,9 @@ TEST_F(DeviceSessionTest, TeardownClosesTheBoundDeviceOrTheBarePhone) {
 
 // The stream channel's requests on the bound phones. The phone list carries each connected phone
 // once, with its name in the string area, its flag bytes, link kind and last signal sample, and
-// in container-list mode the offset of the (not yet held) list image; a closed phone leaves it.
-// A session report or a token command for a phone without its active channel, and any request for
-// an unknown id, answer 1167; a restart request reaches the radio monitor's flag.
+// in container-list mode the phone's last container list in the string area; a closed phone
+// leaves it. A session report or a token command for a phone whose active channel has ended, and
+// any request for an unknown id, answer 1167; a restart request reaches the radio monitor's flag.
 TEST_F(DeviceSessionTest, StreamDeviceRequestsSeeTheConnectedPhones) {
     std::atomic<int32_t> stop {0}, radioStopped {1}, restart {0}, active {0};
     CBleService service(tp.Get(), config, devices, BleAppState {stop, radioStopped, restart, active});
@@ -392,6 +392,14 @@ TEST_F(DeviceSessionTest, StreamDeviceRequestsSeeTheConnectedPhones) {
     BleConnection& third = NewConnection();
     Hello(third, "phone-3");
     ASSERT_EQ(Keyed(first, firstKey, 0x3101, {7, 9}).rc, 0u);
+    // The second phone's container list: one container, handle 7, named "Sig".
+    Bytes listPayload(18, 0x5A);
+    WriteU16(listPayload.data() + 16, 1);
+    for (const Bytes& part : {Bytes {7, 0, 0, 0, 'S', 'i', 'g', 0}, Bytes {1, 0, 0}, Bytes {0, 0, 0}}) {
+        listPayload.insert(listPayload.end(), part.begin(), part.end());
+    }
+    const Bytes list = Message(0x3028, listPayload);
+    ASSERT_EQ(Device(u"phone-2")->UpdateContainerList(list.data(), list.size()), 0u);
     session->Hooks().OnBleSignal(first.m_hDevice, -61);
     ASSERT_EQ(requests.CloseDevice(u"phone-3"), 0u);
 
@@ -400,7 +408,7 @@ TEST_F(DeviceSessionTest, StreamDeviceRequestsSeeTheConnectedPhones) {
     size_t size = 0;
     ASSERT_EQ(requests.ListPhones(arena, payload, size), 0u);
     ASSERT_EQ(ReadU16(payload), 2);
-    ASSERT_EQ(size, 2u + 2 * kPhoneRecordSize + 2 * sizeof "Pixel");
+    ASSERT_EQ(size, 2u + 2 * kPhoneRecordSize + 2 * sizeof "Pixel" + list.size());
     const uint8_t* strings = payload + 2 + 2 * kPhoneRecordSize;
     std::map<std::string, const uint8_t*> records;
     for (size_t i = 0; i < 2; ++i) {
@@ -418,10 +426,17 @@ TEST_F(DeviceSessionTest, StreamDeviceRequestsSeeTheConnectedPhones) {
     EXPECT_EQ(static_cast<int16_t>(ReadU16(one + 58)), -61);
     const uint8_t* two = records.at("phone-2");
     EXPECT_EQ(two[46], 0);
-    EXPECT_EQ(ReadU16(two + 48), ReadU16(two + 44) + sizeof "Pixel");  // the end of the area so far
-    EXPECT_EQ(ReadU16(two + 50), 0);
+    // The list image follows its phone's name in the string area.
+    const size_t image = ReadU16(two + 48);
+    EXPECT_EQ(image, ReadU16(two + 44) + sizeof "Pixel");
+    ASSERT_EQ(ReadU16(two + 50), list.size());
+    ASSERT_LE(2 + 2 * kPhoneRecordSize + image + list.size(), size);
+    EXPECT_EQ(Bytes(strings + image, strings + image + list.size()), list);
     EXPECT_EQ(two[57], 0);
 
+    // The phones' active channels end: nothing reaches them any more.
+    ble.CloseChannel(first.m_hDevice + 2);
+    ble.CloseChannel(second.m_hDevice + 2);
     const Bytes inner = Message(0x7001, {});
     uint8_t* reply = nullptr;
     size_t replySize = 0;
@@ -430,9 +445,9 @@ TEST_F(DeviceSessionTest, StreamDeviceRequestsSeeTheConnectedPhones) {
         uint32_t rc;
     } unreachable[] = {
         {"close of an unknown id", requests.CloseDevice(u"nobody")},
-        {"session report without an active channel", requests.ReportDeviceSessions(u"phone-1")},
+        {"session report on a closed active channel", requests.ReportDeviceSessions(u"phone-1")},
         {"session report for an unknown id", requests.ReportDeviceSessions(u"nobody")},
-        {"token command without an active channel",
+        {"token command on a closed active channel",
          requests.TransmitToDevice(u"phone-2", inner.data(), inner.size(), arena, reply, replySize)},
         {"token command for an unknown id",
          requests.TransmitToDevice(u"nobody", inner.data(), inner.size(), arena, reply, replySize)},

@@ -24,6 +24,7 @@ uint32_t FakeBleLibrary::StopBleService(uint64_t) {
 
 uint32_t FakeBleLibrary::GetActiveChannel(uint64_t device, uint64_t* channel) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    ++activeChannelCalls;
     if (!m_channels.count(device + 2)) return kBleErrorCode;
     *channel = device + 2;
     return 0;
@@ -72,13 +73,16 @@ uint32_t FakeBleLibrary::ReadChannel(uint64_t channel, void* buffer, uint64_t* l
 }
 
 uint32_t FakeBleLibrary::WriteChannel(uint64_t channel, const void* buffer, uint64_t* length) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (writeResult != 0) return writeResult;
-    auto it = m_channels.find(channel);
-    if (it == m_channels.end() || it->second.closed) return kBleChannelClosed;
-    const auto* in = static_cast<const uint8_t*>(buffer);
-    it->second.written.insert(it->second.written.end(), in, in + *length);
-    m_changed.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (writeResult != 0) return writeResult;
+        auto it = m_channels.find(channel);
+        if (it == m_channels.end() || it->second.closed) return kBleChannelClosed;
+        const auto* in = static_cast<const uint8_t*>(buffer);
+        it->second.written.insert(it->second.written.end(), in, in + *length);
+        m_changed.notify_all();
+    }
+    if (onWrite) onWrite(channel);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -57,6 +58,11 @@ public:
     std::atomic<int> startCalls {0};
     std::atomic<int> stopCalls {0};
     std::vector<uint8_t> lastGuid;
+    // Called after every successful write, outside the library's lock, with the channel written
+    // to: a scripted phone takes what was written and feeds its answers.
+    std::function<void(uint64_t channel)> onWrite;
+    // Calls of GetActiveChannel so far.
+    std::atomic<int> activeChannelCalls {0};
 
 private:
     struct Channel {

@@ -1,5 +1,6 @@
 #include "support/fake_key_containers.h"
 
+#include "platform/csp_containers.h"
 #include "platform/types.h"
 
 namespace corvane::test {
@@ -7,6 +8,8 @@ namespace corvane::test {
 namespace {
 constexpr uint32_t kNteBadKeyset = 0x80090016;  // NTE_BAD_KEYSET: the container does not exist
 constexpr uint32_t kNteExists = 0x8009000F;     // NTE_EXISTS: CRYPT_NEWKEYSET on an existing one
+constexpr uint32_t kNteBadKey = 0x80090003;     // NTE_BAD_KEY
+constexpr uint32_t kNteNoKey = 0x8009000D;      // NTE_NO_KEY
 }  // namespace
 
 uint32_t FakeKeyContainers::AcquireContext(CryptProvHandle& prov, std::u16string_view container,
@@ -45,6 +48,36 @@ uint32_t FakeKeyContainers::ImportKey(CryptProvHandle prov, const uint8_t* blob,
     key = m_nNextHandle++;
     m_keys[key] = prov;
     return 0;
+}
+
+uint32_t FakeKeyContainers::GetUserKey(CryptProvHandle prov, uint32_t keySpec, CryptKeyHandle& key) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    key = 0;
+    auto context = m_contexts.find(prov);
+    if (context == m_contexts.end()) return WinError::InvalidHandle;
+    if (keySpec != kAtKeyExchange || m_containers[context->second].empty()) return kNteNoKey;
+    key = m_nNextHandle++;
+    m_keys[key] = prov;
+    return 0;
+}
+
+uint32_t FakeKeyContainers::Decrypt(CryptKeyHandle key, uint8_t* data, uint32_t& length) {
+    std::u16string container;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_nDecryptCalls;
+        auto found = m_keys.find(key);
+        if (found == m_keys.end()) return WinError::InvalidHandle;
+        auto context = m_contexts.find(found->second);
+        if (context == m_contexts.end()) return WinError::InvalidHandle;
+        container = context->second;
+    }
+    return decrypt ? decrypt(container, data, length) : kNteBadKey;
+}
+
+size_t FakeKeyContainers::DecryptCalls() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nDecryptCalls;
 }
 
 uint32_t FakeKeyContainers::DestroyKey(CryptKeyHandle key) {

@@ -10,6 +10,7 @@ public:
     FileTime GetSystemTimeAsFileTime() override;
     FileTime ToLocalFileTime(FileTime utc) override;
     void Sleep(uint32_t milliseconds) override;
+    bool SleepUntilWoken(WakeSignal& wake, uint32_t milliseconds) override { return wake.WaitFor(milliseconds); }
 };
 
 }  // namespace corvane::posix

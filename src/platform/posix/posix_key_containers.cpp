@@ -15,6 +15,13 @@ uint32_t PosixKeyContainers::ImportKey(CryptProvHandle, const uint8_t*, size_t, 
     return WinError::InvalidHandle;
 }
 
+uint32_t PosixKeyContainers::GetUserKey(CryptProvHandle, uint32_t, CryptKeyHandle& key) {
+    key = 0;
+    return WinError::InvalidHandle;
+}
+
+uint32_t PosixKeyContainers::Decrypt(CryptKeyHandle, uint8_t*, uint32_t&) { return WinError::InvalidHandle; }
+
 uint32_t PosixKeyContainers::DestroyKey(CryptKeyHandle) { return WinError::InvalidHandle; }
 
 uint32_t PosixKeyContainers::ReleaseContext(CryptProvHandle) { return WinError::InvalidHandle; }

@@ -12,6 +12,8 @@ public:
                             uint32_t providerType, uint32_t flags) override;
     uint32_t ImportKey(CryptProvHandle prov, const uint8_t* blob, size_t size, uint32_t flags,
                        CryptKeyHandle& key) override;
+    uint32_t GetUserKey(CryptProvHandle prov, uint32_t keySpec, CryptKeyHandle& key) override;
+    uint32_t Decrypt(CryptKeyHandle key, uint8_t* data, uint32_t& length) override;
     uint32_t DestroyKey(CryptKeyHandle key) override;
     uint32_t ReleaseContext(CryptProvHandle prov) override;
 };

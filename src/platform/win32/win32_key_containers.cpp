@@ -32,6 +32,23 @@ uint32_t Win32KeyContainers::ImportKey(CryptProvHandle prov, const uint8_t* blob
     return 0;
 }
 
+uint32_t Win32KeyContainers::GetUserKey(CryptProvHandle prov, uint32_t keySpec, CryptKeyHandle& key) {
+    HCRYPTKEY handle = 0;
+    if (!::CryptGetUserKey(prov, keySpec, &handle)) {
+        key = 0;
+        return ::GetLastError();
+    }
+    key = handle;
+    return 0;
+}
+
+uint32_t Win32KeyContainers::Decrypt(CryptKeyHandle key, uint8_t* data, uint32_t& length) {
+    DWORD size = length;
+    if (!::CryptDecrypt(key, 0, TRUE, 0, data, &size)) return ::GetLastError();
+    length = size;
+    return 0;
+}
+
 uint32_t Win32KeyContainers::DestroyKey(CryptKeyHandle key) {
     return ::CryptDestroyKey(key) ? 0 : ::GetLastError();
 }

@@ -1,4 +1,4 @@
-#include "phone/device_hello.h"
+#include "device/device_hello.h"
 
 #include <algorithm>
 #include <cstring>
