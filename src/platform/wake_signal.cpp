@@ -5,10 +5,10 @@
 namespace corvane {
 
 void WakeSignal::Wake() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bPending = true;
-    }
+    // Notified under the lock: the woken thread may end the object's owner as soon as it runs,
+    // and must not run before this call has let go of the object.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bPending = true;
     m_woken.notify_all();
 }
 

@@ -256,6 +256,8 @@ TEST_F(BleServiceTest, WhileAPhoneIsConnectedTheRadioPollDoesNotStopTheService) 
     connection.m_strDeviceId = u"phone-1";
     auto* phone = new CDevBth({tp.Get(), config, workerHost, &library}, connection);
     ASSERT_TRUE(devices.Add(phone));
+    // The test's own reference: a closed phone's worker ends at once on the racing fake clock.
+    phone->AddRef();
     phone->StartWorker();
     CRadioMonitor monitor(ble);
     std::thread runner([&] { monitor.Run(); });
@@ -267,6 +269,7 @@ TEST_F(BleServiceTest, WhileAPhoneIsConnectedTheRadioPollDoesNotStopTheService) 
     EXPECT_TRUE(ble.BleServiceRunning());
     EXPECT_EQ(tp.bluetoothRadios.enumerations.load(), before);
     phone->Close();
+    DeviceMap::Release(phone);
     ASSERT_TRUE(WaitFor([&] { return !ble.BleServiceRunning(); }));
     stop = 1;
     runner.join();
