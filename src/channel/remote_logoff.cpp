@@ -14,21 +14,6 @@ CRemoteLogoff::CRemoteLogoff(Platform& platform, Configuration& config, CDeviceK
                              const CMessageTexts& texts, RemoteLogoffHooks hooks)
     : m_platform(platform), m_config(config), m_proof(proof), m_texts(texts), m_hooks(std::move(hooks)) {}
 
-uint32_t CRemoteLogoff::ReadContainerCertificate(std::u16string_view path, std::vector<uint8_t>& cert) {
-    ICspContainers& csp = *m_platform.cspContainers;
-    CryptProvHandle prov = 0;
-    if (uint32_t rc = csp.AcquireContext(prov, path, kCompanionCspProvider, kProvRsaFull, kCryptSilent)) return rc;
-    CryptKeyHandle key = 0;
-    uint32_t rc = csp.GetUserKey(prov, kAtKeyExchange, key);
-    if (rc == 0) {
-        rc = csp.GetKeyParam(key, kKpCertificate, cert);
-        if (rc == 0 && cert.size() > kMaxKeyCertificate) rc = WinError::MoreData;
-        csp.DestroyKey(key);
-    }
-    csp.ReleaseContext(prov);
-    return rc;
-}
-
 uint32_t CRemoteLogoff::Act(uint32_t operation, std::u16string_view path, std::u16string_view upn,
                             const std::vector<uint8_t>& cert) {
     CUserLog session;
@@ -52,7 +37,9 @@ int32_t CRemoteLogoff::HandleRemoteLogoff(const uint8_t* datagram, size_t size, 
     // The CSP and the certificate first, before any lock is taken.
     const std::u16string path = u"\\\\?\\" + request.deviceId + u"\\" + request.container;
     std::vector<uint8_t> cert;
-    if (uint32_t rc = ReadContainerCertificate(path, cert)) return static_cast<int32_t>(rc);
+    if (uint32_t rc = ReadContainerCertificate(*m_platform.cspContainers, path, kAtKeyExchange, cert)) {
+        return static_cast<int32_t>(rc);
+    }
     std::u16string upn;
     if (uint32_t rc = GetCertificateUpn(*m_platform.certificates, cert.data(), cert.size(), upn)) {
         return static_cast<int32_t>(rc);

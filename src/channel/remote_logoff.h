@@ -17,9 +17,6 @@
 
 namespace corvane {
 
-// The longest certificate the service reads from a key.
-inline constexpr size_t kMaxKeyCertificate = 65536;
-
 struct RemoteLogoffHooks {
     // Under the session table mutex: copies the first record whose MatchesUpn accepts the name;
     // false when there is none.
@@ -40,7 +37,6 @@ public:
     RemoteLogoffHooks& Hooks() { return m_hooks; }
 
 private:
-    uint32_t ReadContainerCertificate(std::u16string_view path, std::vector<uint8_t>& cert);
     uint32_t Act(uint32_t operation, std::u16string_view path, std::u16string_view upn, const std::vector<uint8_t>& cert);
 
     Platform& m_platform;

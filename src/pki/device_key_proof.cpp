@@ -12,6 +12,25 @@
 
 namespace corvane {
 
+uint32_t ReadContainerCertificate(ICspContainers& csp, std::u16string_view containerPath, uint32_t keySpec,
+                                  std::vector<uint8_t>& cert) {
+    cert.clear();
+    CryptProvHandle prov = 0;
+    if (uint32_t rc = csp.AcquireContext(prov, containerPath, kCompanionCspProvider, kProvRsaFull, kCryptSilent)) {
+        return rc;
+    }
+    CryptKeyHandle key = 0;
+    uint32_t rc = csp.GetUserKey(prov, keySpec, key);
+    if (rc == 0) {
+        rc = csp.GetKeyParam(key, kKpCertificate, cert);
+        if (rc == 0 && cert.size() > kMaxKeyCertificate) rc = WinError::MoreData;
+        csp.DestroyKey(key);
+    }
+    csp.ReleaseContext(prov);
+    if (rc != 0) cert.clear();
+    return rc;
+}
+
 namespace {
 
 // Releases what a key proof acquired from the CSP, on every way out.

@@ -17,6 +17,14 @@ inline constexpr size_t kChallengeSize = 128;
 inline constexpr size_t kMaxPublicKeySize = 1024;
 inline constexpr size_t kMaxSignatureSize = 512;
 inline constexpr size_t kSha1HashSize = 20;
+// The longest certificate the service reads from a key.
+inline constexpr size_t kMaxKeyCertificate = 65536;
+
+// The certificate stored with the key `keySpec` of a companion CSP container: acquire the
+// container, take the key, read KP_CERTIFICATE, release. 0, the failing call's error, or 234
+// when the certificate is longer than the service reads.
+uint32_t ReadContainerCertificate(ICspContainers& csp, std::u16string_view containerPath, uint32_t keySpec,
+                                  std::vector<uint8_t>& cert);
 
 // The chain of a certificate: 0 and the chain, 0x80090355 when the only fault is the time,
 // 0x80090354 for another trust fault, the NT authentication rule's error as it is, or the error

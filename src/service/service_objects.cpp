@@ -4,6 +4,7 @@
 
 #include "audit/audit_database.h"
 #include "audit/audit_log.h"
+#include "channel/remote_session_ops.h"
 #include "channel/status_notification.h"
 #include "device/cdev_pcsc.h"
 #include "device/ble_service.h"
@@ -251,12 +252,53 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
     };
     phone.ResetCacheV1 = [](CDevBth& device) { device.ResetCacheV1(); };
     // A phone's logon, unlock and re-logon go to the logon component over the stream channel's
-    // relay, as the network phones' requests do. The remote session operations come with their
-    // own subsystem.
+    // relay, as the network phones' requests do.
     phone.RelayLogonRequest = [this](std::u16string_view deviceId, const uint8_t* request, size_t size,
                                      ReplyArena& arena, uint8_t** reply, size_t* replySize) {
         return m_pLogonRelay->RelayLogonRequest(deviceId, request, size, arena, *reply, *replySize);
     };
+    WireRemoteSessionOps(config);
+    phone.RemoteSessionOperation = [this](BleConnection& connection, const uint8_t* request, size_t size,
+                                          ReplyArena& arena, uint8_t** reply, size_t* replySize) {
+        const RemotePhone from {connection.m_strDeviceId, connection.m_strDeviceName};
+        return m_pRemoteSessionOps->Handle(from, request, size, arena, reply, replySize);
+    };
+}
+
+void CServiceObjects::WireRemoteSessionOps(Configuration& config) {
+    m_pShutdownTimer = std::make_unique<CShutdownTimer>(*m_platform.clock, *m_platform.threads,
+                                                        [this] { return m_pSessionActions->ShutdownNow(); });
+    RemoteSessionHooks hooks;
+    hooks.FindSessionOfUpn = [this](std::u16string_view upn, CUserLog& copy, size_t& records) {
+        // The trusts are asked for before the session table is taken, as for the session queries.
+        CIdentity identity = m_pSessionMonitor->Identity().WithTrustsNow();
+        CSessionTable& table = m_pSessionMonitor->Table();
+        MutexGuard lock(table.Mutex());
+        records = table.Records().size();
+        for (const auto& record : table.Records()) {
+            if (record->MatchesUpn(upn, identity)) {
+                copy = *record;
+                return true;
+            }
+        }
+        return false;
+    };
+    hooks.IsKnownUpnDomain = [this](std::u16string_view upn) { return m_pSessionMonitor->IsKnownUpnDomain(upn); };
+    hooks.WriteEventLine = [this](std::u16string_view line) { m_pEventLog->WriteEventLine(line); };
+    hooks.AuditSessionControl = [this](const CUserLog& session, uint32_t operation, const RemotePhone& phone,
+                                       uint32_t status, std::u16string_view text) {
+        m_pAuditLog->InsertPhoneSessionControl({session.m_strDomain, session.m_strUser},
+                                               static_cast<int32_t>(operation), phone.deviceId, phone.deviceName,
+                                               status, text);
+    };
+    hooks.AuditShutdownRequest = [this](const CUserLog& session, uint32_t operation, uint32_t delaySeconds,
+                                        const RemotePhone& phone, std::u16string_view text) {
+        m_pAuditLog->InsertPhoneShutdownRequest({session.m_strDomain, session.m_strUser},
+                                                static_cast<int32_t>(operation), static_cast<int32_t>(delaySeconds),
+                                                phone.deviceId, phone.deviceName, text);
+    };
+    m_pRemoteSessionOps = std::make_unique<CRemoteSessionOps>(m_platform, config, *m_pKeyProof, m_texts,
+                                                              *m_pShutdownTimer, std::move(hooks));
 }
 
 void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {

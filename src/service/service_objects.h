@@ -31,6 +31,8 @@ class CDeviceSessions;
 class ICardIdentitySource;
 class CBleService;
 class CDeviceSession;
+class CShutdownTimer;
+class CRemoteSessionOps;
 class CRadioMonitor;
 class CAuditLog;
 class CEventLog;
@@ -75,6 +77,7 @@ private:
     void WireTokens(CCorvaneApp& app);
     void WireStreamChannel(CCorvaneApp& app);
     void WireBluetooth(CCorvaneApp& app);
+    void WireRemoteSessionOps(Configuration& config);
 
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
@@ -117,6 +120,9 @@ private:
     std::unique_ptr<CBleService> m_pBleService;
     std::unique_ptr<CRadioMonitor> m_pRadioMonitor;
     std::unique_ptr<CDeviceSession> m_pDeviceSession;
+    // A phone's session times, session control and delayed shutdown, with the shutdown timer.
+    std::unique_ptr<CShutdownTimer> m_pShutdownTimer;
+    std::unique_ptr<CRemoteSessionOps> m_pRemoteSessionOps;
     // The stream channel's requests for the phones and the BLE service.
     std::unique_ptr<CBleDeviceRequests> m_pBleDeviceRequests;
 };

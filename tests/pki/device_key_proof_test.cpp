@@ -142,7 +142,6 @@ TEST_F(DeviceKeyProofCspTest, ContainersTheStoreDoesNotHoldFailWithTheCspError) 
         {"path inside the name", u"\\\\?\\{6B29FC40-CA47-1067-B31D-00DD010662DA}\\phone-key/../phone-key",
          CspError::NteBadKeyset},
         {"no container name", u"\\\\?\\{6B29FC40-CA47-1067-B31D-00DD010662DA}", CspError::NteBadKeyset},
-        {"Bluetooth phone", u"\\\\B\\{6B29FC40-CA47-1067-B31D-00DD010662DA}\\phone-key", WinError::NotSupported},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(w.proof.VerifyDeviceKey(c.path, kAtKeyExchange, u"alice@corp.example", nullptr, 0), c.expected)
