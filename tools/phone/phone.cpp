@@ -7,11 +7,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "crypto/session_key.h"
 #include "phone/device_hello.h"
 #include "phone_link.h"
+#include "remote_requests.h"
+#include "soft_token.h"
 #include "vxble_link.h"
 #include "wire/byte_order.h"
 #include "wire/msg_header.h"
@@ -213,7 +216,8 @@ void Phone::ListenLoop(const std::atomic<bool>& stop) {
 }
 
 // The computer's own channel: its hello gets a session key wrapped under the host key; the
-// logon-state and session-list messages are acknowledged; token commands are not served here.
+// token sub-operations (payloads encrypted with that key) are answered from the soft token; the
+// logon-state and session-list messages are acknowledged; anything else is refused at once.
 void Phone::ServeActive(int fd) {
     CipherHandle cipher = nullptr;
     std::vector<uint8_t> request;
@@ -246,6 +250,8 @@ void Phone::ServeActive(int fd) {
             }
         } else if (header.code == 0x3016 || header.code == 0x3105) {
             reply = Message(replyCode, {});
+        } else if ((header.code & 0xF000) == 0x2000) {
+            reply = AnswerToken(cipher, header.code, request.data() + MsgHeader::kSize, header.length);
         } else {
             reply = Message(replyCode, {}, kNteNotSupported);
         }
@@ -253,6 +259,24 @@ void Phone::ServeActive(int fd) {
     }
     if (cipher) CipherDestroy(cipher);
     ::close(fd);
+}
+
+// One token sub-operation: only on a keyed channel, its data decrypted and its reply encrypted
+// with the session key. The token's files are read afresh, so a pairing made while the phone runs
+// is served at once.
+std::vector<uint8_t> Phone::AnswerToken(CipherHandle cipher, uint16_t code, const uint8_t* sealed, size_t size) {
+    const uint16_t replyCode = MsgHeader::ReplyCode(code);
+    if (!cipher) return Message(replyCode, {}, TokenStatus::NteFail);
+    std::vector<uint8_t> plain;
+    if (!Open(cipher, sealed, size, plain)) return Message(replyCode, {}, TokenStatus::NteBadData);
+    const TokenAnswer answer =
+        SoftToken(PhoneDir(m_root, m_id) + "/token").Answer(code, plain.data(), plain.size());
+    std::printf("token 0x%04x: status %s, %zu bytes\n", code, Hex(answer.status).c_str(), answer.payload.size());
+    std::fflush(stdout);
+    if (answer.status != 0 || answer.payload.empty()) return Message(replyCode, {}, answer.status);
+    const std::vector<uint8_t> out = Seal(cipher, answer.payload);
+    if (out.empty() || out.size() > MsgHeader::kMaxPayload) return Message(replyCode, {}, TokenStatus::NteFail);
+    return Message(replyCode, out);
 }
 
 void Phone::ServeCommand(int fd) {
@@ -339,6 +363,21 @@ std::string Phone::Command(const std::vector<std::string>& args) {
             payload.insert(payload.end(), text.begin(), text.end());
             payload.push_back(0);
         }
+    } else if ((verb == "lock" || verb == "logoff" || verb == "disconnect") && args.size() == 2) {
+        code = kSessionControlCode;
+        payload = EncodeSessionControl(verb == "logoff" ? 1 : verb == "lock" ? 2 : 3, args[1]);
+    } else if (verb == "shutdown" && args.size() == 4 && args[1] == "start") {
+        char* end = nullptr;
+        const unsigned long seconds = std::strtoul(args[2].c_str(), &end, 10);
+        if (args[2].empty() || *end != 0 || seconds > 0xFFFFFFFFul) return "rc 2\nbad SECONDS\n";
+        code = kShutdownCode;
+        payload = EncodeShutdown(1, static_cast<uint32_t>(seconds), args[3]);
+    } else if (verb == "shutdown" && args.size() == 3 && (args[1] == "cancel" || args[1] == "query")) {
+        code = kShutdownCode;
+        payload = EncodeShutdown(args[1] == "cancel" ? 2 : 3, 0, args[2]);
+    } else if (verb == "times" && args.size() == 2) {
+        code = kSessionTimeCode;
+        payload = EncodeSessionTimeQuery(args[1]);
     } else if (verb == "sessions") {
         code = 0x3027;
     } else if (verb == "status") {
@@ -352,6 +391,9 @@ std::string Phone::Command(const std::vector<std::string>& args) {
     std::vector<uint8_t> reply;
     std::string error;
     if (!Request(code, payload, status, reply, error)) return "rc 1\n" + error + "\n";
+    if (code == kSessionControlCode || code == kShutdownCode || code == kSessionTimeCode) {
+        return "rc " + std::string(status == 0 ? "0" : "1") + "\n" + DescribeRemoteReply(code, status, reply) + "\n";
+    }
     std::string out = "rc " + std::string(status == 0 ? "0" : "1") + "\nstatus " + Hex(status) + "\n";
     if (code == 0x3101 && reply.size() >= 2) {
         out += "state " + std::to_string(ReadU16(reply.data())) + "\n";

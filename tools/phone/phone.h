@@ -1,6 +1,6 @@
 // One phone of the phone stand-in: it holds its own RSA key (made with the OS CSPRNG), connects
 // to the BLE library stand-in, says hello, unwraps and checks the session key, sends signal
-// samples, serves the computer's active channel, and carries out the commands that
+// samples, serves the computer's active channel with its soft token, and carries out the commands that
 // `corvane-phone ID ...` sends it.
 #pragma once
 
@@ -33,6 +33,7 @@ private:
     void Disconnect();
     void ServeActive(int fd);
     void ServeCommand(int fd);
+    std::vector<uint8_t> AnswerToken(CipherHandle cipher, uint16_t code, const uint8_t* sealed, size_t size);
     std::string Command(const std::vector<std::string>& args);
     // One keyed request on the passive channel: 0 with the reply's status and plain payload, or a
     // failure text in `error`.
