@@ -57,9 +57,17 @@ protected:
 };
 test::TempDir* SoftTokenTest::s_dir = nullptr;
 
-TEST_F(SoftTokenTest, ContainersAreNumberedByNameAndTheFirstPairedIsTheDefault) {
-    EXPECT_EQ(Token().Containers(), (std::vector<std::string> {"Backup", "alice"}));
+TEST_F(SoftTokenTest, ContainersKeepTheirHandlesAndTheFirstPairedIsTheDefault) {
+    const std::vector<SoftToken::Container> containers = Token().Containers();
+    ASSERT_EQ(containers.size(), 2u);
+    EXPECT_EQ(containers[0].handle, 1u);
+    EXPECT_EQ(containers[0].name, "alice");
+    EXPECT_EQ(containers[1].handle, 2u);
+    EXPECT_EQ(containers[1].name, "Backup");
     EXPECT_EQ(Token().DefaultContainer(), "alice");
+    // Pairing a container again keeps its handle; a new one takes the next.
+    EXPECT_EQ(Token().HandleFor("Backup"), 2u);
+    EXPECT_EQ(Token().HandleFor("carol"), 3u);
 }
 
 TEST_F(SoftTokenTest, AnswersAndRefusalsOfEachSubOperation) {
@@ -71,16 +79,16 @@ TEST_F(SoftTokenTest, AnswersAndRefusalsOfEachSubOperation) {
         Bytes payload;  // compared when status is 0 and it is not empty
         size_t length;  // the payload's length when status is 0
     } cases[] = {
-        {"by name, handle only", 0x2003, Text("alice"), 0, U32s({2}), 4},
-        {"by name ignoring case", 0x2003, Text("BACKUP"), 0, U32s({1}), 4},
-        {"empty name is the default", 0x2003, Text(""), 0, U32s({2}), 4},
+        {"by name, handle only", 0x2003, Text("alice"), 0, U32s({1}), 4},
+        {"by name ignoring case", 0x2003, Text("BACKUP"), 0, U32s({2}), 4},
+        {"empty name is the default", 0x2003, Text(""), 0, U32s({1}), 4},
         {"unknown name", 0x2003, Text("nobody"), TokenStatus::NteBadKeyset, {}, 0},
         {"name without its NUL", 0x2003, Bytes {'a'}, TokenStatus::NteBadData, {}, 0},
         {"name with a NUL inside", 0x2003, Bytes {'a', 0, 'b', 0}, TokenStatus::NteBadData, {}, 0},
-        {"by index", 0x2002, U32s({0}), 0, Bytes {1, 0, 0, 0, 'B', 'a', 'c', 'k', 'u', 'p', 0}, 11},
+        {"by index", 0x2002, U32s({1}), 0, Bytes {2, 0, 0, 0, 'B', 'a', 'c', 'k', 'u', 'p', 0}, 11},
         {"index past the end", 0x2002, U32s({2}), TokenStatus::NoMoreItems, {}, 0},
         {"index of wrong size", 0x2002, Bytes {0, 0}, TokenStatus::NteBadData, {}, 0},
-        {"public key", 0x2022, U32s({2, 1}), 0, {}, 12 + 256},
+        {"public key", 0x2022, U32s({1, 1}), 0, {}, 12 + 256},
         {"no signature key", 0x2022, U32s({2, 2}), TokenStatus::NteNoKey, {}, 0},
         {"bad key spec", 0x2022, U32s({2, 3}), TokenStatus::NteBadData, {}, 0},
         {"unknown handle", 0x2022, U32s({9, 1}), TokenStatus::NteBadKeyset, {}, 0},
@@ -151,7 +159,7 @@ TEST_F(SoftTokenTest, PrivateThenPublicRawOperationGivesTheBlockBack) {
 }
 
 TEST_F(SoftTokenTest, CertificateNamesTheUserAndChainsForNtAuthentication) {
-    const TokenAnswer cert = Ask(0x2032, U32s({2, 1}));
+    const TokenAnswer cert = Ask(0x2032, U32s({1, 1}));
     ASSERT_EQ(cert.status, 0u);
     const posix::StateRoot root = posix::StateRoot::At(s_dir->Path());
     posix::PosixCertificates certificates(root.TrustDir(), root.NtAuthDir());

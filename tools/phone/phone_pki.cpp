@@ -175,8 +175,11 @@ bool MakePairedContainer(const std::string& root, const std::string& id, const s
     }
     const std::string tokenDir = phoneDir + "/token";
     const std::string folder = tokenDir + "/" + container;
+    // A container paired again keeps its handle; a new one takes the next.
+    const uint32_t handle = SoftToken(tokenDir).HandleFor(container);
     if (posix::MakeDirectories(folder, 0700) != 0 || !WriteText(folder + "/key.pem", Pem(key.get()), 0600) ||
-        !WriteText(folder + "/cert.pem", Pem(cert.get()), 0644)) {
+        !WriteText(folder + "/cert.pem", Pem(cert.get()), 0644) ||
+        !WriteText(folder + "/handle", std::to_string(handle) + "\n", 0644)) {
         return (error = "cannot write the container under " + folder, false);
     }
     // The first container paired becomes the default one.

@@ -109,29 +109,44 @@ bool IsContainerName(const std::string& name) {
 
 SoftToken::SoftToken(std::string tokenDir) : m_dir(std::move(tokenDir)) {}
 
-std::vector<std::string> SoftToken::Containers() const {
-    std::vector<std::string> names;
+std::vector<SoftToken::Container> SoftToken::Containers() const {
+    std::vector<Container> containers;
     DIR* dir = opendir(m_dir.c_str());
-    if (!dir) return names;
+    if (!dir) return containers;
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (IsContainerName(name) && IsDirectory(m_dir + "/" + name)) names.push_back(name);
+        if (!IsContainerName(name) || !IsDirectory(m_dir + "/" + name)) continue;
+        std::ifstream in(m_dir + "/" + name + "/handle");
+        unsigned long handle = 0;
+        if (in >> handle && handle > 0 && handle <= 0xFFFFFFFFul) {
+            containers.push_back({static_cast<uint32_t>(handle), name});
+        }
     }
     closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(containers.begin(), containers.end(),
+              [](const Container& a, const Container& b) { return a.handle < b.handle; });
+    return containers;
+}
+
+uint32_t SoftToken::HandleFor(const std::string& name) const {
+    uint32_t highest = 0;
+    for (const Container& c : Containers()) {
+        if (c.name == name) return c.handle;
+        highest = std::max(highest, c.handle);
+    }
+    return highest + 1;
 }
 
 std::string SoftToken::DefaultContainer() const {
-    const std::vector<std::string> names = Containers();
-    if (names.empty()) return {};
+    const std::vector<Container> containers = Containers();
+    if (containers.empty()) return {};
     std::ifstream in(m_dir + "/default");
     std::string chosen;
     std::getline(in, chosen);
-    for (const std::string& name : names) {
-        if (name == chosen) return name;
+    for (const Container& c : containers) {
+        if (c.name == chosen) return c.name;
     }
-    return names.front();
+    return containers.front().name;
 }
 
 TokenAnswer SoftToken::Answer(uint16_t code, const uint8_t* data, size_t size) const {
@@ -163,11 +178,12 @@ TokenAnswer SoftToken::Answer(uint16_t code, const uint8_t* data, size_t size) c
 TokenAnswer SoftToken::ContainerByIndex(const uint8_t* data, size_t size) const {
     if (size != 4) return Error(TokenStatus::NteBadData);
     const uint32_t index = ReadU32(data);
-    const std::vector<std::string> names = Containers();
-    if (index >= names.size()) return Error(TokenStatus::NoMoreItems);
+    const std::vector<Container> containers = Containers();
+    if (index >= containers.size()) return Error(TokenStatus::NoMoreItems);
+    const Container& c = containers[index];
     TokenAnswer answer;
-    AppendU32(answer.payload, index + 1);
-    answer.payload.insert(answer.payload.end(), names[index].begin(), names[index].end());
+    AppendU32(answer.payload, c.handle);
+    answer.payload.insert(answer.payload.end(), c.name.begin(), c.name.end());
     answer.payload.push_back(0);
     return answer;
 }
@@ -176,12 +192,11 @@ TokenAnswer SoftToken::ContainerByName(const uint8_t* data, size_t size) const {
     std::string name;
     if (!ExactText(data, size, name)) return Error(TokenStatus::NteBadData);
     if (name.empty()) name = DefaultContainer();
-    const std::vector<std::string> names = Containers();
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (!name.empty() && EqualNoCase(names[i], name)) {
+    for (const Container& c : Containers()) {
+        if (!name.empty() && EqualNoCase(c.name, name)) {
             // A phone answers with the handle alone.
             TokenAnswer answer;
-            AppendU32(answer.payload, static_cast<uint32_t>(i + 1));
+            AppendU32(answer.payload, c.handle);
             return answer;
         }
     }
@@ -192,12 +207,14 @@ uint32_t SoftToken::KeyFolder(const uint8_t* data, std::string& folder) const {
     const uint32_t handle = ReadU32(data);
     const uint32_t keySpec = ReadU32(data + 4);
     if (keySpec != kAtKeyExchange && keySpec != kAtSignature) return TokenStatus::NteBadData;
-    const std::vector<std::string> names = Containers();
-    if (handle == 0 || handle > names.size()) return TokenStatus::NteBadKeyset;
-    // Every container holds a key exchange key only.
-    if (keySpec != kAtKeyExchange) return TokenStatus::NteNoKey;
-    folder = m_dir + "/" + names[handle - 1];
-    return 0;
+    for (const Container& c : Containers()) {
+        if (c.handle != handle) continue;
+        // Every container holds a key exchange key only.
+        if (keySpec != kAtKeyExchange) return TokenStatus::NteNoKey;
+        folder = m_dir + "/" + c.name;
+        return 0;
+    }
+    return TokenStatus::NteBadKeyset;
 }
 
 TokenAnswer SoftToken::PublicKey(const uint8_t* data, size_t size) const {

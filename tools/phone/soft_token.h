@@ -1,8 +1,9 @@
 // The phone's soft token: the key containers made at pairing time, kept as files under the
-// phone's own directory (token/<container>/key.pem and cert.pem, token/default naming the default
-// container), and the answers to the token sub-operations the computer sends on the active
-// channel. Containers are numbered 1, 2, ... in the order of their names; that number is the
-// container handle. Each container holds one key exchange key (key spec 1) and its certificate.
+// phone's own directory (token/<container>/key.pem, cert.pem and handle, token/default naming the
+// default container), and the answers to the token sub-operations the computer sends on the
+// active channel. Each container keeps the handle it was given when it was first paired (1, 2,
+// ...), so the handles the computer caches stay right when more containers are paired. Each
+// container holds one key exchange key (key spec 1) and its certificate.
 #pragma once
 
 #include <cstddef>
@@ -39,8 +40,14 @@ public:
     // `tokenDir` is <phone dir>/token; it may not exist yet (an empty token).
     explicit SoftToken(std::string tokenDir);
 
-    // The container names in handle order (handle = index + 1).
-    std::vector<std::string> Containers() const;
+    struct Container {
+        uint32_t handle = 0;
+        std::string name;
+    };
+    // The containers in handle order; a folder without a valid handle file is no container.
+    std::vector<Container> Containers() const;
+    // The handle a container of that name has, or else the next free one.
+    uint32_t HandleFor(const std::string& name) const;
     // The default container's name: the one token/default names, else the first; "" when empty.
     std::string DefaultContainer() const;
 
