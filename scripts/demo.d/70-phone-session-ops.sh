@@ -30,9 +30,9 @@ ops_wait 50 ops_is erin Disconnected || true
 "$ctl" session list
 grep "token 0x" "$ops_phone_log" || true
 
-say "The phone's lock in the audit trail (112: phone session control) and the event log"
+say "The lock in the audit trail (112: the phone's session control, 7: the session locked) and the event log"
 sleep 0.2
-"$ctl" audit --last 1
+"$ctl" audit --last 2
 tail -n 2 "$CORVANE_ROOT/var/log/corvane/Zentik.Log"
 
 kill "$ops_phone_pid" "$ops_component_pid" 2>/dev/null || true
