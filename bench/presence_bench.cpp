@@ -10,7 +10,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "config/configuration.h"
@@ -153,6 +155,80 @@ void LockReaction_corvane(benchmark::State& state) {
     std::filesystem::remove_all(dir, ignored);
 }
 BENCHMARK(LockReaction_corvane)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The same on the machine's own clock: ten phones at once, each worker sleeping and waking as the
+// service's do, the links dropped a few hundred milliseconds apart so that each drop meets its
+// worker at another point of its sleep. About fifteen seconds of wall time.
+void LockReactionRealClock_corvane(benchmark::State& state) {
+    constexpr int kRealRuns = 10;
+    char dir[] = "/tmp/corvane-presence-bench.XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        state.SkipWithError("no temporary state root");
+        return;
+    }
+    ::setenv("CORVANE_ROOT", dir, 1);
+    std::unique_ptr<NativePlatform> native = CreateNativePlatform();
+    std::vector<uint32_t> reactions;
+    for (auto _ : state) {
+        reactions.clear();
+        Platform platform = native->Get();
+        IClock& clock = *platform.clock;
+        Configuration config;
+        OpenServiceMutexes(platform, config);
+        DeviceMap devices {config};
+        std::atomic<int32_t> workers {0};
+        DeviceWorkerHost host {*platform.threads, devices, workers};
+        QuietLibrary ble;
+        std::vector<std::unique_ptr<LockingSessions>> sessions;
+        std::vector<std::unique_ptr<BleConnection>> connections;
+        std::vector<std::unique_ptr<CDevBth>> phones;
+        for (int i = 0; i < kRealRuns; ++i) {
+            sessions.push_back(std::make_unique<LockingSessions>(clock));
+            auto connection = std::make_unique<BleConnection>();
+            connection->m_hDevice = 0x100 + static_cast<uint64_t>(i);
+            connection->m_strDeviceId = u"bench-phone-" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+            phones.push_back(std::make_unique<CDevBth>(
+                BthDeviceEnv {platform, config, host, &ble, sessions.back().get()}, *connection));
+            phones.back()->AddLogonOption(u"anna", u"CORP", LogonOption::LockWhenOffline, kDelaySeconds);
+            connections.push_back(std::move(connection));
+        }
+        std::vector<std::thread> running;
+        for (auto& phone : phones) running.emplace_back([&phone] { phone->Run(); });
+        std::vector<uint32_t> dropAt(kRealRuns);
+        for (int i = 0; i < kRealRuns; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100 + (i * 389) % 700));
+            dropAt[i] = clock.GetTickCount();
+            phones[i]->CloseIfDevice(connections[i]->m_hDevice);
+        }
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(kDelaySeconds + 20);
+        auto allLocked = [&] {
+            return std::all_of(sessions.begin(), sessions.end(), [](const auto& s) { return s->lockedAt.load() != 0; });
+        };
+        while (!allLocked() && std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (auto& phone : phones) phone->RequestStop();
+        for (auto& thread : running) thread.join();
+        for (int i = 0; i < kRealRuns; ++i) {
+            const uint32_t locked = sessions[i]->lockedAt.load();
+            if (locked == 0) {
+                state.SkipWithError("a session was never locked");
+                break;
+            }
+            reactions.push_back(locked - dropAt[i]);
+        }
+        phones.clear();
+    }
+    if (reactions.empty()) return;
+    const uint32_t delay = kDelaySeconds * 1000u;
+    state.counters["p50_ms"] = Percentile(reactions, 0.50);
+    state.counters["p99_ms"] = Percentile(reactions, 0.99);
+    state.counters["p99_over_delay_ms"] = Percentile(reactions, 0.99) - delay;
+    state.counters["runs"] = static_cast<double>(reactions.size());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+BENCHMARK(LockReactionRealClock_corvane)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace corvane
