@@ -15,6 +15,11 @@ ctl=$bin/corvane-ctl
 say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 cleanup() {
   [[ -n "${pid:-}" ]] && kill -0 "$pid" 2>/dev/null && "$ctl" stop >/dev/null 2>&1 || true
+  # Stand-ins a scene left running (a step that failed ends the demo before the scene stops
+  # them) would hold the demo's ports for the next run.
+  local stray
+  stray=$(jobs -p)
+  [[ -n $stray ]] && kill $stray 2>/dev/null || true
   [[ -n "${CORVANE_DEMO_KEEP:-}" ]] || rm -rf "$CORVANE_ROOT"
 }
 trap cleanup EXIT

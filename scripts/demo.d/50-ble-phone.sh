@@ -25,6 +25,8 @@ cat "$ble_phone_log"
 say "The phone asks for a logon of carol (0x3021): the service relays it to the logon component, which logs her on"
 "$bin/corvane-phone" carol-phone logon carol CONTOSO --option 1 --delay 30
 ble_wait "reported the result" "$ble_component" || true
+# The component logs her on as it reports; the list is shown once her session is there.
+for _ in $(seq 1 200); do "$ctl" session list | grep -q " carol .* Active$" && break; sleep 0.05; done
 sed -n '/relayed/,$p' "$ble_component"
 "$ctl" session list
 

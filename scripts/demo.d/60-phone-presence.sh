@@ -9,6 +9,7 @@ presence_state() { "$ctl" session list | awk -v u="$1" '$2 == u { print $NF; exi
 presence_is() { [[ "$(presence_state "$1")" == "$2" ]]; }
 
 say "carol logs off; the radio is on again and the BLE service comes back"
+presence_wait 100 presence_is carol Active || true
 carol_session=$("$ctl" session list | awk '$2 == "carol" { print $1; exit }')
 [[ -n $carol_session ]] && "$ctl" session logoff "$carol_session"
 presence_wait 100 test -S "$CORVANE_ROOT/run/corvane/ble/host.sock" || true
