@@ -335,6 +335,9 @@ TEST_F(BleServiceTest, SignalSamplesReachThePhoneWithThatHandle) {
     connection.m_strDeviceId = u"phone-1";
     auto* phone = new CDevBth({tp.Get(), config, workerHost, &library}, connection);
     ASSERT_TRUE(devices.Add(phone));
+    // The test's own reference: once closed, the worker ends the phone's life on the fake clock
+    // while Close may still be running.
+    phone->AddRef();
     phone->StartWorker();
     phone->StartRssiStatistics();
     ble.OnBleSignal(connection.m_hDevice, -61);
@@ -347,6 +350,7 @@ TEST_F(BleServiceTest, SignalSamplesReachThePhoneWithThatHandle) {
     EXPECT_EQ(fields.lastRssi, -61);
     EXPECT_EQ(fields.linkKind, 2u);
     phone->Close();
+    DeviceMap::Release(phone);
 }
 
 TEST_F(BleServiceTest, PcManagerReleaseEndsTheProgramsStopsTheServiceAndAsksForARestart) {
