@@ -147,7 +147,7 @@ uint32_t LoadHostKey(Platform& platform, const Configuration& config, HostKey& h
 
 int32_t HostKeyPrivate(const HostKey& hostKey, ISystem& system, const uint8_t* in, uint32_t length, uint8_t* out) {
     const RandomSource random = [&system](uint8_t* buffer, size_t size) { return system.GenRandom(buffer, size); };
-    return RsaPrivateBlinded(hostKey.g_hostKey.Get(), in, length, out, random);
+    return RsaPrivateBlinded(hostKey.g_hostKey.Get(), in, length, out, random, hostKey.m_blinding);
 }
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "config/configuration.h"
+#include "crypto/rsa_blinding.h"
 #include "platform/platform.h"
 #include "token/handle_wrappers.h"
 
@@ -24,6 +25,9 @@ extern const uint8_t kRsaKeyValueCipherKey[16];
 struct HostKey {
     ChAsymmCtx g_hostKey;
     int32_t g_nHostKeyBits = 0;
+    // The blinding pair of the private operation, kept across operations and shared by the
+    // threads that use the key (it guards itself).
+    mutable CRsaBlinding m_blinding;
 };
 
 // Loads RSAKey, or creates and stores a new key pair when it is missing, does not decipher or
@@ -32,8 +36,9 @@ struct HostKey {
 uint32_t LoadHostKey(Platform& platform, const Configuration& config, HostKey& hostKey);
 
 // The host key's raw private operation on a block of the modulus length (a session key a phone
-// wrapped under the public half), blinded with a value from the OS CSPRNG: phones choose the
-// blocks, and the exponentiation's time must not tell them anything. A status of the RSA engine.
+// wrapped under the public half), blinded: phones choose the blocks, and the exponentiation's
+// time must not tell them anything. The blinding pair is kept in the host key and refreshed from
+// the OS CSPRNG every CRsaBlinding::kUsesPerPair operations. A status of the RSA engine.
 int32_t HostKeyPrivate(const HostKey& hostKey, ISystem& system, const uint8_t* in, uint32_t length, uint8_t* out);
 
 }  // namespace corvane

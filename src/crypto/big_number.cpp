@@ -405,21 +405,30 @@ bool CBigNumber::ShiftRight(uint32_t bits) {
 bool CBigNumber::ModInverse(CBigNumber& r, const CBigNumber& a, const CBigNumber& m, bool& exists) {
     exists = false;
     if (m.IsZero()) return true;
-    // Extended Euclid with the coefficient of a kept reduced modulo m:
-    //   r0 = m, r1 = a mod m, t0 = 0, t1 = 1; while r1 != 0: q = r0 / r1,
-    //   (r0, r1) = (r1, r0 - q r1), (t0, t1) = (t1, t0 - q t1 mod m).
-    CBigNumber r0, r1, t0, t1, quotient, rem, product, reduced, next;
+    // Extended Euclid: r0 = m, r1 = a mod m, t0 = 0, t1 = 1; while r1 != 0: q = r0 / r1,
+    // (r0, r1) = (r1, r0 - q r1), (t0, t1) = (t1, t0 - q t1). The coefficients alternate in sign
+    // and never exceed m in size, so only their magnitudes are kept, t0 + q t1, with the sign of
+    // the newest one flipping each step: no reduction modulo m inside the loop.
+    CBigNumber r0, r1, t0, t1, quotient, rem, product, next;
+    bool t1Negative = false;
     if (!r0.CopyFrom(m) || !Mod(r1, a, m) || !t1.SetWord(1)) return false;
     while (!r1.IsZero()) {
         if (!DivMod(&quotient, &rem, r0, r1)) return false;
-        if (!Mul(product, quotient, t1) || !Mod(reduced, product, m)) return false;
-        bool negative = false;
-        if (!SubAbs(next, t0, reduced, negative)) return false;
-        if (negative && !next.IsZero() && !SubAbs(next, m, next, negative)) return false;
+        if (!Mul(product, quotient, t1) || !Add(next, t0, product)) return false;
         if (!r0.CopyFrom(r1) || !r1.CopyFrom(rem) || !t0.CopyFrom(t1) || !t1.CopyFrom(next)) return false;
+        t1Negative = !t1Negative;
     }
+    // t0 is the coefficient of the last step; its sign is the opposite of t1's.
+    const bool t0Negative = !t1Negative;
     if (!r0.IsOne()) return true;
-    if (!Mod(r, t0, m)) return false;
+    CBigNumber reduced;
+    if (!Mod(reduced, t0, m)) return false;
+    if (t0Negative && !reduced.IsZero()) {
+        bool negative = false;
+        if (!SubAbs(r, m, reduced, negative)) return false;
+    } else if (!r.CopyFrom(reduced)) {
+        return false;
+    }
     exists = true;
     return true;
 }

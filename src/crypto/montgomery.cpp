@@ -213,6 +213,44 @@ bool CMontgomeryT<Word>::Exp(CBigNumber& r, const CBigNumber& base, const CBigNu
 }
 
 template <typename Word>
+bool CMontgomeryT<Word>::MulMod(CBigNumber& r, const CBigNumber& a, const CBigNumber& b) const {
+#if CORVANE_HAVE_ADX_ROW
+    if constexpr (std::is_same_v<Word, uint64_t>) {
+        static const bool adx = HasAdxRows();
+        if (adx) return MulModWith<CAdxRow>(r, a, b);
+    }
+#endif
+    return MulModWith<CPortableRow<Word>>(r, a, b);
+}
+
+template <typename Word>
+template <typename Row>
+bool CMontgomeryT<Word>::MulModWith(CBigNumber& r, const CBigNumber& a, const CBigNumber& b) const {
+    if (!IsReady()) return false;
+    const CBigNumber& modulus = *m_pModulus;
+    CBigNumber reducedA, reducedB;
+    const CBigNumber* x = &a;
+    const CBigNumber* y = &b;
+    if (CBigNumber::Compare(a, modulus) >= 0) {
+        if (!CBigNumber::Mod(reducedA, a, modulus)) return false;
+        x = &reducedA;
+    }
+    if (CBigNumber::Compare(b, modulus) >= 0) {
+        if (!CBigNumber::Mod(reducedB, b, modulus)) return false;
+        y = &reducedB;
+    }
+    const size_t s = m_nWords;
+    CWords<Word> scratch(2 * s), xw(s), yw(s);
+    if (!scratch || !xw || !yw) return false;
+    LoadWords(xw.Get(), s, *x);
+    LoadWords(yw.Get(), s, *y);
+    // (a b R^-1) (R^2) R^-1 = a b.
+    MontMul<Word, Row>(xw.Get(), xw.Get(), yw.Get(), m_pN, m_n0, s, scratch.Get());
+    MontMul<Word, Row>(xw.Get(), xw.Get(), m_pRR, m_pN, m_n0, s, scratch.Get());
+    return StoreWords(r, xw.Get(), s);
+}
+
+template <typename Word>
 template <typename Row>
 bool CMontgomeryT<Word>::ExpWith(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const {
     if (!IsReady()) return false;

@@ -28,10 +28,14 @@ public:
     // r = base^exponent mod the modulus. The object is only read, so one instance may serve
     // several threads at once.
     bool Exp(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const;
+    // r = a b mod the modulus with two Montgomery products and no division (r may be a or b).
+    bool MulMod(CBigNumber& r, const CBigNumber& a, const CBigNumber& b) const;
 
 private:
     template <typename Row>
     bool ExpWith(CBigNumber& r, const CBigNumber& base, const CBigNumber& exponent) const;
+    template <typename Row>
+    bool MulModWith(CBigNumber& r, const CBigNumber& a, const CBigNumber& b) const;
 
     size_t m_nWords = 0;
     Word* m_pN = nullptr;   // the modulus

@@ -108,6 +108,14 @@ int32_t RsaPrivateBlinded(RsaHandle handle, const uint8_t* in, uint32_t length, 
     return ctx->m_pKey->PrivateBlinded(in, length, out, random);
 }
 
+int32_t RsaPrivateBlinded(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out,
+                          const RandomSource& random, CRsaBlinding& blinding) {
+    RsaCtx* ctx = Lookup(handle);
+    if (!ctx) return CryptoStatus::InvalidHandle;
+    if (!in || !out) return CryptoStatus::NullPointer;
+    return ctx->m_pKey->PrivateBlinded(in, length, out, random, blinding);
+}
+
 int32_t RsaDestroy(RsaHandle handle) {
     RsaCtx* ctx = Lookup(handle);
     if (!ctx) return CryptoStatus::InvalidHandle;

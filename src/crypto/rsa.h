@@ -11,6 +11,7 @@
 namespace corvane {
 
 struct RsaHandleTag;
+class CRsaBlinding;
 using RsaHandle = RsaHandleTag*;
 
 // A new key pair of bits bits with public exponent e, from the random source (the service passes
@@ -29,6 +30,11 @@ int32_t RsaPrivate(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t
 // for the host key): the same result, in a time that does not depend on the input.
 int32_t RsaPrivateBlinded(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out,
                           const RandomSource& random);
+// The same with a blinding pair kept across the key's operations in `blinding` (for a key that
+// serves many requests, such as the host key): the pair is squared for each use and drawn afresh
+// from `random` every CRsaBlinding::kUsesPerPair uses (crypto/rsa_blinding.h).
+int32_t RsaPrivateBlinded(RsaHandle handle, const uint8_t* in, uint32_t length, uint8_t* out,
+                          const RandomSource& random, CRsaBlinding& blinding);
 int32_t RsaDestroy(RsaHandle handle);
 
 }  // namespace corvane

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "crypto/crypto_status.h"
+#include "crypto/rsa_blinding.h"
 #include "crypto/secure_zero.h"
 
 namespace corvane {
@@ -54,7 +55,16 @@ int32_t CRSA::Private(const uint8_t* in, uint32_t length, uint8_t* out) const {
 }
 
 int32_t CRSA::PrivateBlinded(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource& random) const {
-    return PrivateOperation(in, length, out, &random);
+    const BlindingFactors fresh = [&](CBigNumber& a, CBigNumber& aInverse) { return DrawBlinding(random, a, aInverse); };
+    return PrivateOperation(in, length, out, &fresh);
+}
+
+int32_t CRSA::PrivateBlinded(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource& random,
+                             CRsaBlinding& blinding) const {
+    const BlindingFactors kept = [&](CBigNumber& a, CBigNumber& aInverse) {
+        return blinding.Next(*this, random, a, aInverse);
+    };
+    return PrivateOperation(in, length, out, &kept);
 }
 
 int32_t CRSA::PrivateNumber(const CBigNumber& x, CBigNumber& m, int32_t failed) const {
@@ -65,44 +75,42 @@ int32_t CRSA::PrivateNumber(const CBigNumber& x, CBigNumber& m, int32_t failed) 
     return m_montN.Exp(m, x, m_bnD) ? CryptoStatus::Ok : failed;
 }
 
-bool CRSA::DrawBlinding(const RandomSource& random, CBigNumber& r, CBigNumber& rInverse) const {
-    if (!random) return false;
+bool CRSA::DrawBlinding(const RandomSource& random, CBigNumber& a, CBigNumber& aInverse) const {
+    if (!random || !m_bHasPublic || m_bnE.IsZero() || !m_montN.IsReady()) return false;
     // Eight bytes more than the modulus, so that r mod n is as good as uniform.
     const size_t size = m_bnN.ByteLength() + 8;
     std::vector<uint8_t> bytes(size);
-    CBigNumber raw;
+    CBigNumber raw, r;
     bool found = false;
     for (int draw = 0; draw < 8 && !found; ++draw) {
         if (random(bytes.data(), size) != 0) break;
         bool exists = false;
         if (!raw.SetBytes(bytes.data(), size) || !CBigNumber::Mod(r, raw, m_bnN)) break;
         if (r.IsZero() || r.IsOne()) continue;
-        if (!CBigNumber::ModInverse(rInverse, r, m_bnN, exists)) break;
+        if (!CBigNumber::ModInverse(aInverse, r, m_bnN, exists)) break;
         found = exists;
     }
     SecureZero(bytes.data(), size);
-    return found;
+    return found && m_montN.Exp(a, r, m_bnE);
 }
 
-int32_t CRSA::PrivateOperation(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource* random) const {
+int32_t CRSA::PrivateOperation(const uint8_t* in, uint32_t length, uint8_t* out,
+                               const BlindingFactors* blinding) const {
     if (length != m_bnN.ByteLength()) return CryptoStatus::RsaBadLength;
     if (!m_bHasCrt && !m_bHasPrivate) return CryptoStatus::KeyPartMissing;
     const int32_t failed = m_bHasCrt ? CryptoStatus::InternalFailure : CryptoStatus::RsaPrivateFailed;
     CBigNumber x, m;
     if (!x.SetBytes(in, length)) return failed;
     if (CBigNumber::Compare(x, m_bnN) >= 0) return CryptoStatus::RsaInputTooLarge;
-    if (random == nullptr) {
+    if (blinding == nullptr) {
         if (int32_t rc = PrivateNumber(x, m, failed)) return rc;
     } else {
-        // x' = x r^e mod n; m' = x'^d = x^d r mod n; m = m' r^-1 mod n.
-        CBigNumber r, rInverse, re, product, blinded, unblinded;
-        if (!m_bHasPublic || m_bnE.IsZero() || !m_montN.IsReady()) return failed;
-        if (!DrawBlinding(*random, r, rInverse)) return failed;
-        if (!m_montN.Exp(re, r, m_bnE) || !CBigNumber::Mul(product, x, re) || !CBigNumber::Mod(blinded, product, m_bnN)) {
-            return failed;
-        }
+        // With a = r^e and aInverse = r^-1: x' = x a mod n; x'^d = x^d r mod n; m = x'^d aInverse.
+        CBigNumber a, aInverse, blinded, unblinded;
+        if (!(*blinding)(a, aInverse)) return failed;
+        if (!m_montN.MulMod(blinded, x, a)) return failed;
         if (int32_t rc = PrivateNumber(blinded, unblinded, failed)) return rc;
-        if (!CBigNumber::Mul(product, unblinded, rInverse) || !CBigNumber::Mod(m, product, m_bnN)) return failed;
+        if (!m_montN.MulMod(m, unblinded, aInverse)) return failed;
     }
     // A key whose CRT numbers do not belong to its modulus can give a value that does not fit.
     return m.WriteBytes(out, length) ? CryptoStatus::Ok : CryptoStatus::InternalFailure;

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "crypto/big_number.h"
 #include "crypto/montgomery.h"
 #include "crypto/random_source.h"
 
 namespace corvane {
+
+class CRsaBlinding;
 
 class CRSA {
 public:
@@ -44,11 +47,22 @@ public:
     // the exponentiation takes then tells nothing about x, which a peer may have chosen. Needs e;
     // without it, or when the source fails, the operation fails (as the plain one fails inside).
     int32_t PrivateBlinded(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource& random) const;
+    // The same with the blinding factors for this operation taken from `blinding`, which keeps a
+    // pair across operations and draws from `random` only now and then (crypto/rsa_blinding.h).
+    int32_t PrivateBlinded(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource& random,
+                           CRsaBlinding& blinding) const;
+
+    // A fresh blinding pair: a = r^e mod n and aInverse = r^-1 mod n for an r from `random`.
+    // False when the key lacks n or e, the source fails, or no invertible r turns up.
+    bool DrawBlinding(const RandomSource& random, CBigNumber& a, CBigNumber& aInverse) const;
+    // r = a b mod n (a and b below n), without a division.
+    bool MulModN(CBigNumber& r, const CBigNumber& a, const CBigNumber& b) const { return m_montN.MulMod(r, a, b); }
 
 private:
-    int32_t PrivateOperation(const uint8_t* in, uint32_t length, uint8_t* out, const RandomSource* random) const;
+    // Gives the blinding factors of one operation.
+    using BlindingFactors = std::function<bool(CBigNumber& a, CBigNumber& aInverse)>;
+    int32_t PrivateOperation(const uint8_t* in, uint32_t length, uint8_t* out, const BlindingFactors* blinding) const;
     int32_t PrivateNumber(const CBigNumber& x, CBigNumber& m, int32_t failed) const;
-    bool DrawBlinding(const RandomSource& random, CBigNumber& r, CBigNumber& rInverse) const;
     int32_t PrivateCrt(const CBigNumber& x, CBigNumber& m) const;
 
     CMontgomery m_montN;

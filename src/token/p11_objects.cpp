@@ -312,6 +312,11 @@ uint32_t CP11Objects::RsaRawOperation(P11Slot& slot, const ContainerInfo& contai
     if (rc != 0) return rc;
     CK_MECHANISM mechanism = {CKM_RSA_X_509, nullptr, 0};
     std::vector<uint8_t> out(length);
+    // The token's result (a private-key result in clear) is wiped on every way out.
+    struct WipeOut {
+        std::vector<uint8_t>& bytes;
+        ~WipeOut() { SecureZero(bytes.data(), bytes.size()); }
+    } wipeOut {out};
     CK_ULONG outLength = length;
     CK_RV rv = usePublic ? F()->C_EncryptInit(slot.m_hSession, &mechanism, key)
                          : F()->C_DecryptInit(slot.m_hSession, &mechanism, key);
@@ -335,7 +340,6 @@ uint32_t CP11Objects::RsaRawOperation(P11Slot& slot, const ContainerInfo& contai
     // A raw block shorter than the modulus lost its leading zero bytes.
     std::memset(data, 0, length - outLength);
     std::memcpy(data + (length - outLength), out.data(), outLength);
-    SecureZero(out.data(), out.size());
     return 0;
 }
 

@@ -133,9 +133,33 @@ TEST_F(HostKeyTest, ThePrivateOperationIsBlindedFromTheSystemsGeneratorWithAnUnc
     EXPECT_EQ(blinded, plain);
     EXPECT_GE(tp.system.randomCalls.load(), 1);
 
+    // The pair drawn for the first operation serves the next ones; once it is used up, an
+    // operation without randomness fails rather than run unblinded.
     tp.system.randomGenerator = [](void*, size_t) { return uint32_t {0x80090020}; };
+    for (uint32_t use = 2; use <= CRsaBlinding::kUsesPerPair; ++use) {
+        ASSERT_EQ(HostKeyPrivate(key, tp.system, block.data(), 256, blinded.data()), 0) << use;
+        EXPECT_EQ(blinded, plain) << use;
+    }
     EXPECT_NE(HostKeyPrivate(key, tp.system, block.data(), 256, blinded.data()), 0)
         << "without randomness the operation fails rather than run unblinded";
+}
+
+// The blinding pair is kept across operations and drawn from the system's generator once per
+// CRsaBlinding::kUsesPerPair operations, not for each one (a draw costs a modular inverse); every
+// result is the plain operation's.
+TEST_F(HostKeyTest, TheBlindingPairIsDrawnOncePerRoundOfOperations) {
+    HostKey& key = Start();
+    tp.system.randomCalls = 0;
+    const uint32_t operations = 2 * CRsaBlinding::kUsesPerPair + 1;
+    for (uint32_t i = 0; i < operations; ++i) {
+        Bytes block(256, static_cast<uint8_t>(0x21 + i));
+        block[0] = 0x01;
+        Bytes plain(256), blinded(256);
+        ASSERT_EQ(RsaPrivate(key.g_hostKey.Get(), block.data(), 256, plain.data()), 0);
+        ASSERT_EQ(HostKeyPrivate(key, tp.system, block.data(), 256, blinded.data()), 0);
+        ASSERT_EQ(blinded, plain) << i;
+    }
+    EXPECT_EQ(tp.system.randomCalls.load(), 3);
 }
 
 TEST_F(HostKeyTest, SecondStartLoadsTheSameKeyAndLeavesTheValueAlone) {
