@@ -171,7 +171,9 @@ TEST_F(BindingTest, FindSlotByNameMatchesEitherEndOfALongReaderNameIgnoringCase)
     EXPECT_EQ(entry[SlotEntry::kDescriptionOffset + 64], 0);
     // The card in the long-named reader is known by its token's serial.
     uint8_t serial[SlotEntry::kSerialSize] = {};
-    ASSERT_EQ(b.ReadTokenSerial(*b.FindSlotByName(Utf8ToUtf16(longReader)), serial), 0u);
+    P11Slot* cardSlot = b.FindSlotByName(Utf8ToUtf16(longReader));
+    ASSERT_NE(cardSlot, nullptr);
+    ASSERT_EQ(b.ReadTokenSerial(*cardSlot, serial), 0u);
     EXPECT_NE(serial[0], 0);
     EXPECT_EQ(b.FindSlotByName(std::u16string(u"no such reader")), nullptr);
     b.FinP11();
