@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/reader_name.h"
 #include "platform/text.h"
 
 namespace corvane {
@@ -55,7 +56,9 @@ bool CDevPCSC::HoldsContext() {
 
 uint32_t CDevPCSC::Run() {
     uint32_t result = 0;
-    while (!IsStopping()) {
+    // The loop ends with the cycle that saw the stop, so that the card always counts as removed and
+    // the offline tests run once after a stop, wherever the stop found the worker.
+    while (!m_bStopSeen) {
         if (Cycle() == 1) {
             result = 1;
             break;
@@ -68,6 +71,13 @@ uint32_t CDevPCSC::Run() {
 
 uint32_t CDevPCSC::Cycle() {
     WaitCardChange();
+    // A stop is a removal even when its cancel found no wait pending (it came while the worker read
+    // the card's identity or ran the tests, or just before the wait began) and the wait ended
+    // otherwise.
+    if (IsStopping()) {
+        m_bStopSeen = true;
+        if (!IsRemoved()) MarkRemoved(u"");
+    }
     if (!IsRemoved()) return 0;
     RunOfflineTests();
     std::lock_guard<std::mutex> lock(m_optionMutex);
@@ -179,6 +189,15 @@ bool CDevPCSC::EstablishContext() {
     }
     // A new context knows nothing of the reader yet: its first wait reports the state as it is.
     m_readerState.dwCurrentState = Scard::StateUnaware;
+    // A device made from a card sign-in knows its reader by the slot description, which holds only
+    // 64 characters of a longer reader name: the wait needs the reader's whole name. The identity
+    // of the card is still read by the description.
+    if (m_readerState.strReader == m_strName) {
+        std::vector<std::u16string> readers;
+        if (m_services.smartCards.ListReaders(context, readers) == 0) {
+            m_readerState.strReader = ReaderOfDescription(m_strName, readers);
+        }
+    }
     if (m_bMonitoringLost) {
         m_bMonitoringLost = false;
         Log(u"Card Monitoring Resumed");

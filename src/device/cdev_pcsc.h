@@ -94,6 +94,7 @@ private:
     bool m_bPauseNext = false;         // the last attempt failed: pause before the next one
     bool m_bUnreadCardIn = false;      // a card is in whose identity could not yet be read
     bool m_bMonitoringLost = false;    // logged once per loss
+    bool m_bStopSeen = false;          // a cycle has seen the stop: it is the last one
 };
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -43,6 +44,13 @@ constexpr uint32_t Infinite = 0xFFFFFFFF;
 // The longest reader name the resource managers take, without its terminating NUL (pcsc-lite's
 // MAX_READERNAME of 128 bytes with the NUL; Windows has no smaller limit).
 constexpr size_t kMaxReaderNameChars = 127;
+
+// The current state to hand to the next wait, from the event state the last wait reported.
+// CHANGED and IGNORE only describe that report: handed back, IGNORE makes Windows skip the reader
+// for good (it reports UNKNOWN | CHANGED | IGNORE for a reader that is not there, so an unplugged
+// reader would never be seen again). Everything else, the event counter included, stays, so a
+// reader still missing is waited on as UNKNOWN instead of being reported again at once.
+constexpr uint32_t StateToWaitOn(uint32_t eventState) { return eventState & ~(StateChanged | StateIgnore); }
 }  // namespace Scard
 
 // One entry of SCardGetStatusChange (SCARD_READERSTATEW). The ATR stays inside the backend: the
@@ -67,6 +75,8 @@ public:
     virtual uint32_t GetStatusChange(ScardContext context, uint32_t timeoutMs, ScardReaderState& state) = 0;
     // SCardCancel: a pending GetStatusChange on the context returns E_CANCELLED at once.
     virtual uint32_t Cancel(ScardContext context) = 0;
+    // SCardListReadersW: the names of the readers attached now (E_NO_READERS_AVAILABLE: none).
+    virtual uint32_t ListReaders(ScardContext context, std::vector<std::u16string>& readers) = 0;
 };
 
 }  // namespace corvane

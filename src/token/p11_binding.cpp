@@ -46,6 +46,11 @@ bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string_view TrimTrailingBlanks(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
 }  // namespace
 
 CP11Binding::CP11Binding(Platform& platform) : m_platform(platform) {}
@@ -103,7 +108,8 @@ uint32_t CP11Binding::InitP11() {
     }
     m_bEventThreadFinished = 0;
     m_bEventThreadStarted = 1;
-    if (!m_platform.threads->CreateThread([this] { SlotEventThread(); })) {
+    const uint32_t epoch = ++m_dwEventEpoch;
+    if (!m_platform.threads->CreateThread([this, epoch] { SlotEventThread(epoch); })) {
         m_bEventThreadStarted = 0;
         m_bEventThreadFinished = 1;
     }
@@ -128,9 +134,15 @@ uint32_t CP11Binding::FinP11() {
         m_bFinalising = 1;
     }
     // The event thread's blocked wait returns CKR_CRYPTOKI_NOT_INITIALIZED now; it may still be
-    // inside a refresh that needs the binding, so the binding lock is not held while waiting.
+    // inside a refresh that needs the binding, so the binding lock is not held while waiting. A
+    // library whose wait does not return on finalisation must not hold up the service's stop: after
+    // a bounded wait the thread is left behind, and it ends without touching the binding whenever
+    // its wait returns.
     if (m_bEventThreadStarted.load()) {
-        while (!EventThreadFinished()) m_platform.clock->Sleep(10);
+        for (uint32_t waited = 0; !EventThreadFinished() && waited < kEventThreadEndMilliseconds; waited += 10) {
+            m_platform.clock->Sleep(10);
+        }
+        if (!EventThreadFinished()) ++m_dwEventEpoch;
         m_bEventThreadStarted = 0;
     }
     std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
@@ -192,14 +204,30 @@ uint32_t CP11Binding::RefreshTable() {
     return 0;
 }
 
-void CP11Binding::SlotEventThread() {
+uint32_t CP11Binding::RefreshWhileInitialised() {
+    MutexHandle table;
+    {
+        std::lock_guard<std::recursive_mutex> binding(m_bindingLock);
+        if (!IsInitialised() || m_bFinalising) return TokenError::NteFail;
+        table = m_hSlotTableMutex;
+    }
+    MutexGuard lock(table);
+    return RefreshTable();
+}
+
+void CP11Binding::SlotEventThread(uint32_t epoch) {
     CK_FUNCTION_LIST* f = Functions();
     for (;;) {
         CK_SLOT_ID slotId = 0;
         const CK_RV rv = f->C_WaitForSlotEvent(0, &slotId, nullptr);
+        // Left behind by a finalisation that stopped waiting for it: whatever the library says now
+        // belongs to no binding of this thread's.
+        if (m_dwEventEpoch.load() != epoch) return;
         if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) break;
         if (rv == CKR_OK) {
-            RefreshSlots();
+            if (!IsInitialised() || m_bFinalising) break;
+            // Never initialises the library again: a finalisation may have begun meanwhile.
+            RefreshWhileInitialised();
             if (P11Slot* slot = FindSlotById(static_cast<uint32_t>(slotId))) PollToken(*slot, nullptr);
             continue;
         }
@@ -230,6 +258,10 @@ uint32_t CP11Binding::PollToken(P11Slot& slot, uint32_t* present) {
         slot.SetTokenPresent(now != 0);
         if (before && !now) OnTokenRemoved(slot);
         if (!before && now) OnTokenInserted(slot);
+        // Present before and now: the card may have been pulled and another (or the same) put
+        // back between two polls. Its working session then died; reopening it reads the token's
+        // serial again.
+        if (before && now && m_pWork) m_pWork->EnsureSession(slot);
     }
     if (present) *present = now;
     return 0;
@@ -290,10 +322,19 @@ P11Slot* CP11Binding::FindSlotById(uint32_t slotId) {
 
 P11Slot* CP11Binding::FindSlotByName(std::string_view name) {
     RefreshSlots();
-    if (name.size() > 64) name = name.substr(name.size() - 64);
+    // A slot description holds at most 64 characters of a longer reader name. Libraries differ in
+    // which: some keep its end, others (pcsc-lite based ones among them) its beginning, blank-padded,
+    // so that the stored description also lost the blanks at the end of those 64 characters.
+    std::string_view head = name;
+    std::string_view tail = name;
+    if (name.size() > kSlotDescriptionChars) {
+        head = TrimTrailingBlanks(name.substr(0, kSlotDescriptionChars));
+        tail = name.substr(name.size() - kSlotDescriptionChars);
+    }
     const uint32_t count = m_dwSlotCount.load();
     for (uint32_t i = 0; i < count; ++i) {
-        if (EqualsAsciiNoCase(m_arrP11Slot[i].Description(), name)) return &m_arrP11Slot[i];
+        const std::string_view description = m_arrP11Slot[i].Description();
+        if (EqualsAsciiNoCase(description, tail) || EqualsAsciiNoCase(description, head)) return &m_arrP11Slot[i];
     }
     return nullptr;
 }

@@ -32,10 +32,15 @@ public:
 class CP11Binding {
 public:
     static constexpr size_t kMaxSlots = 256;
+    // The characters of a slot description (blank-padded in the library's slot information).
+    static constexpr size_t kSlotDescriptionChars = 64;
     static constexpr CK_ULONG kMaxListedSlots = 65536;
     // Pause after a C_WaitForSlotEvent that failed, so that a library without blocking waits
     // never makes the event thread spin.
     static constexpr uint32_t kEventRetryMilliseconds = 1000;
+    // How long finalisation waits for the slot event thread to end; well inside the service's
+    // 15-second stop.
+    static constexpr uint32_t kEventThreadEndMilliseconds = 2000;
 
     explicit CP11Binding(Platform& platform);
     ~CP11Binding();
@@ -49,8 +54,9 @@ public:
     uint32_t FinP11();
     uint32_t RefreshSlots();
     uint32_t PollToken(P11Slot& slot, uint32_t* present);
-    // First slot whose description equals the name, ignoring the case of A-Z; only the last 64
-    // characters of a longer name are compared.
+    // First slot whose description equals the name, ignoring the case of A-Z. A name longer than
+    // a description matches a description equal to its last 64 characters or to its first 64
+    // (without the blanks at their end).
     P11Slot* FindSlotByName(std::string_view name);
     P11Slot* FindSlotByName(std::u16string_view name);
     P11Slot* FindSlotById(uint32_t slotId);
@@ -68,7 +74,9 @@ public:
 
 private:
     uint32_t RefreshTable();
-    void SlotEventThread();
+    void SlotEventThread(uint32_t epoch);
+    // RefreshSlots for the slot event thread: fails instead of initialising the library again.
+    uint32_t RefreshWhileInitialised();
     uint32_t OnTokenInserted(P11Slot& slot);
     uint32_t OnTokenRemoved(P11Slot& slot);
     MutexHandle OpenSlotMutex(const P11Slot& slot);
@@ -87,6 +95,9 @@ private:
     // Set by FinP11 once C_Finalize has been called: the event thread ends at its next failed
     // wait even when the library does not answer CKR_CRYPTOKI_NOT_INITIALIZED.
     std::atomic<uint32_t> m_bFinalising {0};
+    // Names the slot event thread of the current initialisation; a thread finalisation stopped
+    // waiting for finds it changed and ends.
+    std::atomic<uint32_t> m_dwEventEpoch {0};
     MutexHandle m_hSlotTableMutex;
     std::array<P11Slot, kMaxSlots> m_arrP11Slot;
     std::atomic<uint32_t> m_dwSlotCount {0};

@@ -23,11 +23,13 @@ MutexHandle CP11Containers::ContainerMutex(const P11Slot& slot) {
 uint32_t CP11Containers::EnsureSession(P11Slot& slot) {
     if (!m_binding.IsInitialised()) return TokenError::NteFail;
     std::lock_guard<std::recursive_mutex> session(slot.m_sessionLock);
+    bool died = false;
     if (slot.m_hSession != 0) {
         CK_SESSION_INFO info {};
         if (F()->C_GetSessionInfo(slot.m_hSession, &info) == CKR_OK) return 0;
         F()->C_CloseSession(slot.m_hSession);
         slot.m_hSession = 0;
+        died = true;
         // The working session died with the token (pulled out and put back between two polls,
         // or reset): object handles learnt before may now name other objects or none, so the
         // list and its caches are dropped and the next lookup enumerates the token afresh.
@@ -38,6 +40,16 @@ uint32_t CP11Containers::EnsureSession(P11Slot& slot) {
     const CK_RV rv = F()->C_OpenSession(slot.LibrarySlotId(), kSessionFlags, nullptr, nullptr, &handle);
     if (rv != CKR_OK) return MapP11Error(rv);
     slot.m_hSession = handle;
+    if (died) {
+        // The token in the slot may be another card now: its serial is read again, so that the
+        // slot list, the slot state and the card sign-in name the card that is there (all zero,
+        // unknown, when it cannot be read).
+        CK_TOKEN_INFO token {};
+        if (F()->C_GetTokenInfo(slot.LibrarySlotId(), &token) != CKR_OK) {
+            std::memset(token.serialNumber, 0, sizeof(token.serialNumber));
+        }
+        slot.SetSerial(token.serialNumber);
+    }
     return 0;
 }
 

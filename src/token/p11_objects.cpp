@@ -40,8 +40,10 @@ CP11Objects::CP11Objects(CP11Containers& containers) : m_containers(containers) 
 uint32_t CP11Objects::CreateContainer(P11Slot& slot, std::string_view name, uint32_t& handle) {
     // A name must fit a container entry with its terminator.
     if (name.size() >= ContainerInfo::kNameSize) return TokenError::NteBadData;
-    if (m_containers.FindContainerByName(slot, name, nullptr) == 0) return TokenError::NteExists;
+    // The name is looked for under the session lock that the creation holds: two creators of one
+    // name then cannot both find it free, make two objects and list only one of them.
     std::lock_guard<std::recursive_mutex> session(slot.m_sessionLock);
+    if (m_containers.FindContainerByName(slot, name, nullptr) == 0) return TokenError::NteExists;
     uint32_t rc = m_containers.EnsureSession(slot);
     if (rc != 0) return rc;
     CK_OBJECT_CLASS cls = kCkoContainer;

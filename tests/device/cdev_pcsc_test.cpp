@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/cdev_pcsc.h"
+#include "device/reader_name.h"
 #include "support/fake_smart_cards.h"
 #include "support/test_platform.h"
 
@@ -37,6 +38,7 @@ bool WaitUntil(const std::function<bool()>& done, int boundMs = 5000) {
 class FakeIdentities final : public ICardIdentitySource {
 public:
     bool ReadTokenSerial(std::u16string_view reader, TokenSerial& serial) override {
+        if (onRead) onRead();
         std::lock_guard<std::mutex> lock(m_mutex);
         ++reads;
         auto it = m_tokens.find(std::u16string(reader));
@@ -53,6 +55,8 @@ public:
         m_tokens.erase(reader);
     }
     std::atomic<int> reads {0};
+    // Called on the reading thread before each read (set before the worker runs).
+    std::function<void()> onRead;
 
 private:
     std::mutex m_mutex;
@@ -99,8 +103,9 @@ protected:
 
     // A device for card A in the reader with one option, in the map, its worker running and
     // waiting on the card.
-    CDevPCSC* Watch(int32_t option = LogonOption::LockWhenOffline, int32_t delay = 0) {
-        CDevPCSC* device = CDevPCSC::Create(services, kReader, CardDeviceId(kSerialA));
+    CDevPCSC* Watch(int32_t option = LogonOption::LockWhenOffline, int32_t delay = 0,
+                    const std::u16string& reader = kReader) {
+        CDevPCSC* device = CDevPCSC::Create(services, reader, CardDeviceId(kSerialA));
         EXPECT_NE(device, nullptr);
         devices.Add(device);
         device->AddLogonOption(u"anna", u"CONTOSO", option, delay);
@@ -248,6 +253,74 @@ TEST_F(CDevPCSCTest, RequestStopCancelsTheWaitAndTheOfflineTestsRunOneLastTime) 
     EXPECT_EQ(cards.LiveContexts(), 0);
     // A cancel is no failure of the resource manager: nothing waited before ending.
     EXPECT_EQ(tp.clock.GetTickCount(), before);
+}
+
+TEST_F(CDevPCSCTest, AStopThatFindsNoWaitPendingStillCountsAsRemovalAndRunsTheTestsOnce) {
+    CDevPCSC* device = Watch(LogonOption::LockWhenOffline, 30);
+    const std::u16string id = device->GetId();
+    cards.Pull(kReader);
+    ASSERT_TRUE(WaitUntil([&] { return sessions.calls.load() == 1; }));
+    ASSERT_TRUE(cards.WaitForWaiters(1));
+    // The card comes back, and the stop arrives while the worker reads its identity: no wait is
+    // pending, so the cancel reaches nothing.
+    std::atomic<bool> reading {false};
+    std::atomic<bool> release {false};
+    identities.onRead = [&] {
+        reading = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    cards.Insert(kReader);
+    ASSERT_TRUE(WaitUntil([&] { return reading.load(); }));
+    device->RequestStop();
+    release = true;
+    ASSERT_TRUE(Ended(id));
+    started.clear();
+    EXPECT_EQ(sessions.calls.load(), 2);
+    int removals = 0;
+    for (const auto& line : Lines()) removals += line.find(u"|Card Removed") != std::u16string::npos;
+    EXPECT_EQ(removals, 2);
+    EXPECT_EQ(cards.LiveContexts(), 0);
+}
+
+TEST_F(CDevPCSCTest, AReaderKnownByTheBeginningOfItsLongNameIsWatchedAndItsCardRecognised) {
+    // A token library keeps only 64 characters of a reader's name as the slot description, here
+    // the first 64 without the two blanks at their end; the card sign-in names the reader so.
+    const std::u16string longReader = u"Front Panel Reader " + std::u16string(43, u'k') + u"  [Interface 01] 00 00";
+    const std::u16string description = longReader.substr(0, 62);
+    cards.AddReader(longReader);
+    cards.Insert(longReader);
+    identities.Put(description, kSerialA);
+    CDevPCSC* device = Watch(LogonOption::LockWhenOffline, 30, description);
+    EXPECT_FALSE(device->IsRemoved());
+    EXPECT_EQ(sessions.calls.load(), 0);
+    cards.Pull(longReader);
+    ASSERT_TRUE(WaitUntil([&] { return sessions.calls.load() == 1; }));
+    ASSERT_TRUE(cards.WaitForWaiters(1));
+    cards.Insert(longReader);
+    ASSERT_TRUE(WaitUntil([&] { return !device->IsRemoved(); }));
+    EXPECT_TRUE(HasLine(u"Zentik:" + description + u":" + device->GetId() + u"|Card Returned"));
+    EXPECT_EQ(device->CopyLogonOptions().size(), 1u);
+}
+
+TEST(ReaderOfDescription, FindsTheOneReaderALongNameWasCutFrom) {
+    const std::u16string headCut = u"Front Panel Reader " + std::u16string(43, u'k') + u"  [Interface 01] 00 00";
+    const std::u16string tailKept = u"PREFIX" + std::u16string(u"Desk Reader ") + std::u16string(52, u'd');
+    const std::vector<std::u16string> readers = {u"Virtual PCD 00 00", headCut, tailKept};
+    const struct {
+        const char* label;
+        std::u16string name;
+        std::vector<std::u16string> readers;
+        std::u16string expected;
+    } cases[] = {
+        {"first 64, blanks dropped", headCut.substr(0, 62), readers, headCut},
+        {"first 64, other case", u"FRONT PANEL READER " + std::u16string(43, u'K'), readers, headCut},
+        {"last 64", tailKept.substr(6), readers, tailKept},
+        {"a reader of that name", u"Virtual PCD 00 00", readers, u"Virtual PCD 00 00"},
+        {"no such reader", u"Other Reader", readers, u"Other Reader"},
+        {"two candidates", headCut.substr(0, 62), {headCut, headCut + u" 01"}, headCut.substr(0, 62)},
+        {"longer than a description", headCut, readers, headCut},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReaderOfDescription(c.name, c.readers), c.expected) << c.label;
 }
 
 TEST_F(CDevPCSCTest, AResourceManagerThatDiesCountsAsRemovalAndIsNeverSpunOn) {

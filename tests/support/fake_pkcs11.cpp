@@ -1,6 +1,7 @@
 #include "support/fake_pkcs11.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace corvane::test {
@@ -107,6 +108,19 @@ CK_RV F_GetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
 }
 
 CK_RV F_WaitForSlotEvent(CK_FLAGS, CK_SLOT_ID* slot, void*) {
+    {
+        FakePkcs11& held = *g_pFake;
+        std::unique_lock<std::mutex> lock(held.waitMutex);
+        if (held.holdWaits) {
+            ++held.heldWaits;
+            held.waitChanged.notify_all();
+            held.waitChanged.wait(lock, [&] { return !held.holdWaits; });
+            --held.heldWaits;
+            std::lock_guard<std::recursive_mutex> library(held.mutex);
+            *slot = held.slots.empty() ? 0 : held.slots.front().id;
+            return CKR_OK;
+        }
+    }
     FAKE_ENTER("C_WaitForSlotEvent");
     if (f.events.empty()) return CKR_CRYPTOKI_NOT_INITIALIZED;  // ends a waiting thread at once
     *slot = f.events.front();
@@ -197,6 +211,7 @@ CK_RV F_GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK
 }
 
 CK_RV F_CreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE* t, CK_ULONG count, CK_OBJECT_HANDLE* object) {
+    if (g_pFake->onCreateObject) g_pFake->onCreateObject();
     FAKE_ENTER("C_CreateObject");
     if (FindSession(f, session) == nullptr) return CKR_SESSION_HANDLE_INVALID;
     FakePkcs11::Attributes attributes = FromTemplate(t, count);
@@ -266,6 +281,13 @@ CK_RV F_Encrypt(CK_SESSION_HANDLE session, CK_BYTE* in, CK_ULONG length, CK_BYTE
 }
 CK_RV F_DecryptInit(CK_SESSION_HANDLE session, CK_MECHANISM*, CK_OBJECT_HANDLE key) {
     FAKE_ENTER("C_DecryptInit");
+    // A private key serves only a logged-in user.
+    FakePkcs11::Session* s = FindSession(f, session);
+    auto it = f.objects.find(key);
+    if (s != nullptr && it != f.objects.end() && !f.FindSlot(s->slot)->loggedIn) {
+        auto cls = it->second.find(CKA_CLASS);
+        if (cls != it->second.end() && cls->second == FakePkcs11::Ulong(CKO_PRIVATE_KEY)) return CKR_USER_NOT_LOGGED_IN;
+    }
     return CryptInit(f, session, key);
 }
 CK_RV F_Decrypt(CK_SESSION_HANDLE session, CK_BYTE* in, CK_ULONG length, CK_BYTE* out, CK_ULONG* outLength) {
@@ -396,6 +418,29 @@ bool FakePkcs11::TakeFault(const char* name, CK_RV& rv) {
     rv = it->second.rv;
     if (it->second.times > 0 && --it->second.times == 0) m_faults.erase(it);
     return true;
+}
+
+void FakePkcs11::SetPresent(CK_SLOT_ID id, bool present) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    Slot* slot = FindSlot(id);
+    if (slot == nullptr || slot->present == present) return;
+    slot->present = present;
+    if (present) return;
+    slot->loggedIn = false;
+    for (auto it = sessions.begin(); it != sessions.end();) {
+        it = it->second.slot == id ? sessions.erase(it) : std::next(it);
+    }
+}
+
+void FakePkcs11::HoldSlotEventWaits(bool hold) {
+    std::lock_guard<std::mutex> lock(waitMutex);
+    holdWaits = hold;
+    waitChanged.notify_all();
+}
+
+bool FakePkcs11::WaitForHeldWait() {
+    std::unique_lock<std::mutex> lock(waitMutex);
+    return waitChanged.wait_for(lock, std::chrono::seconds(5), [&] { return heldWaits > 0; });
 }
 
 FakePkcs11::Slot* FakePkcs11::FindSlot(CK_SLOT_ID id) {

@@ -1,11 +1,13 @@
 // A PKCS#11 library in memory, for tests of error paths and for the token fuzz target: slots
 // with or without a token, objects with attributes, searches, key generation whose keys simply
-// hand blocks back, PINs, slot events, and faults to inject (a result for one function, absurd
-// lengths). Its function list is reached through a library loader of its own, as the binding
+// hand blocks back, PINs (a private key works only after a login, which ends with the token's
+// removal), slot events, and faults to inject (a result for one function, absurd lengths). Its function list is reached through a library loader of its own, as the binding
 // would reach a real library. One instance at a time (the C entry points have no context).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,6 +49,17 @@ public:
     // CKR_CRYPTOKI_NOT_INITIALIZED at once, so a waiting thread ends.
     std::vector<CK_SLOT_ID> events;
 
+    // Pulls the token out of a slot or puts it back, as a card leaves and enters its reader: on
+    // removal every session of the slot ends and its login with them, as on a real token.
+    void SetPresent(CK_SLOT_ID id, bool present);
+    // Called at the start of each C_CreateObject, outside the library's lock.
+    std::function<void()> onCreateObject;
+    // While held, C_WaitForSlotEvent blocks (whatever C_Finalize does) until released, and then
+    // reports an event for the first slot: a library whose wait does not end on finalisation.
+    void HoldSlotEventWaits(bool hold);
+    // Waits (real time, at most 5 s) until a held C_WaitForSlotEvent is blocked.
+    bool WaitForHeldWait();
+
     std::vector<Slot> slots;
     std::map<CK_OBJECT_HANDLE, Attributes> objects;
     CK_OBJECT_HANDLE AddObject(const Attributes& attributes);
@@ -80,6 +93,15 @@ private:
         int times;
     };
     std::map<std::string, Fault> m_faults;
+
+public:
+    // The held slot-event waits (their own lock: they block outside the library's).
+    std::mutex waitMutex;
+    std::condition_variable waitChanged;
+    bool holdWaits = false;
+    int heldWaits = 0;
+
+private:
     std::unique_ptr<ILibraryLoader> m_pLoader;
 };
 

@@ -99,6 +99,16 @@ uint32_t FakeSmartCards::Cancel(ScardContext context) {
     return 0;
 }
 
+uint32_t FakeSmartCards::ListReaders(ScardContext context, std::vector<std::u16string>& readers) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    readers.clear();
+    auto it = m_contexts.find(context);
+    if (it == m_contexts.end()) return Scard::E_INVALID_HANDLE;
+    if (!m_bServiceUp || it->second.generation != m_nGeneration) return Scard::E_NO_SERVICE;
+    for (const auto& [name, reader] : m_readers) readers.push_back(name);
+    return readers.empty() ? Scard::E_NO_READERS_AVAILABLE : 0;
+}
+
 void FakeSmartCards::Changed(Reader& r) {
     ++r.counter;
     m_cv.notify_all();

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/smart_cards.h"
 #include "support/fake_clock.h"
@@ -28,6 +29,7 @@ public:
     uint32_t IsValidContext(ScardContext context) override;
     uint32_t GetStatusChange(ScardContext context, uint32_t timeoutMs, ScardReaderState& state) override;
     uint32_t Cancel(ScardContext context) override;
+    uint32_t ListReaders(ScardContext context, std::vector<std::u16string>& readers) override;
 
     // The machine's readers and cards.
     void AddReader(const std::u16string& reader);

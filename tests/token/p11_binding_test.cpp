@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/text.h"
 #include "token/p11_error.h"
 #include "token/p11_names.h"
 #include "token/token_fixture.h"
@@ -123,25 +124,57 @@ TEST_F(BindingTest, SoftHsmDirectlyServesWithoutSlotEventsAndStopsCleanly) {
     EXPECT_TRUE(binding.EventThreadFinished());
 }
 
-TEST_F(BindingTest, FindSlotByNameComparesTheLastSixtyFourCharactersIgnoringCase) {
+TEST_F(BindingTest, FindSlotByNameMatchesEitherEndOfALongReaderNameIgnoringCase) {
     world.MakeToken("alpha");
     world.UseTestTokenModule();
     ASSERT_EQ(binding.InitP11(), 0u);
+    const uint32_t tokenSlot = binding.SlotAt(0).SlotId();
     const uint32_t id = binding.SlotAt(1).SlotId();
     ASSERT_EQ(binding.FinP11(), 0u);
-    // Records are filled once, when first listed: a fresh slot table reads the new description.
+    // A reader name of 84 characters whose 63rd and 64th are blanks. The module keeps the first
+    // 64 characters of a description, as libraries built on the resource manager do with a long
+    // reader name.
+    const std::string longReader = "Front Panel Reader " + std::string(43, 'k') + "  [Interface 01] 00 00";
+    ASSERT_EQ(longReader.size(), 84u);
+    world.SetDescription(tokenSlot, longReader);
+    // Records are filled once, when first listed: a fresh slot table reads the new descriptions.
     world.SetDescription(id, "Reader " + std::string(57, 'x'));
     CTokenAccess fresh(world.platform.Get());
     CP11Binding& b = fresh.Binding();
     ASSERT_EQ(b.InitP11(), 0u);
-    const std::string name = "PREFIX" + std::string("reader ") + std::string(57, 'X');  // 70 characters
-    P11Slot* found = b.FindSlotByName(name);
+    EXPECT_EQ(b.FindSlotById(tokenSlot)->Description(), longReader.substr(0, 62));
+    auto upper = [](std::string text) {
+        for (char& c : text) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        return text;
+    };
+    const struct {
+        const char* label;
+        std::string name;
+        uint32_t slotId;  // 0: none
+    } cases[] = {
+        {"last 64 of 70 characters", "PREFIX" + std::string("reader ") + std::string(57, 'X'), id},
+        {"first 64 of 84 characters", upper(longReader), tokenSlot},
+        {"the description itself", longReader.substr(0, 62), tokenSlot},
+        {"neither end", "X" + longReader.substr(1), 0},
+        {"no such reader", "no such reader", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        P11Slot* found = b.FindSlotByName(c.name);
+        EXPECT_EQ(found ? found->SlotId() : 0u, c.slotId);
+    }
+    P11Slot* found = b.FindSlotById(id);
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->SlotId(), id);
     EXPECT_EQ(found->Description().size(), 64u);
     uint8_t entry[SlotEntry::kSize];
     found->EncodeEntry(entry);
     EXPECT_EQ(entry[SlotEntry::kDescriptionOffset + 64], 0);
+    // The card in the long-named reader is known by its token's serial.
+    uint8_t serial[SlotEntry::kSerialSize] = {};
+    P11Slot* cardSlot = b.FindSlotByName(Utf8ToUtf16(longReader));
+    ASSERT_NE(cardSlot, nullptr);
+    ASSERT_EQ(b.ReadTokenSerial(*cardSlot, serial), 0u);
+    EXPECT_NE(serial[0], 0);
     EXPECT_EQ(b.FindSlotByName(std::u16string(u"no such reader")), nullptr);
     b.FinP11();
     world.platform.threads.JoinAll();

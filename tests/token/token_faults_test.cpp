@@ -2,8 +2,11 @@
 // lengths, slot lists that grow past the table or shrink, tokens that vanish mid-operation.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "support/fake_pkcs11.h"
 #include "support/test_platform.h"
@@ -147,7 +150,7 @@ TEST_F(TokenFaultsTest, TokenGoneBetweenRequestsGivesCleanErrorsAndComesBack) {
     fake.slots[0].loggedIn = true;
     ASSERT_EQ(tokens.Binding().InitP11(), 0u);
     ASSERT_EQ(Operation(0x2024, Pair(container, 1, 128)), 0u);
-    fake.slots[0].present = false;  // pulled out, no poll has seen it yet
+    fake.SetPresent(1, false);  // pulled out, no poll has seen it yet
     EXPECT_EQ(Operation(0x2024, Pair(container, 1, 128)), TokenError::ScardUnknownCard);
     uint8_t id[4];
     WriteU32(id, 1);
@@ -155,9 +158,104 @@ TEST_F(TokenFaultsTest, TokenGoneBetweenRequestsGivesCleanErrorsAndComesBack) {
     EXPECT_EQ(ReadU32(reply.pPayload + 4), 0u);
     // Nothing is listed now, and the token cannot be searched.
     EXPECT_EQ(Operation(0x2024, Pair(container, 1, 128)), TokenError::ScardUnknownCard);
-    fake.slots[0].present = true;
+    fake.SetPresent(1, true);
     ASSERT_EQ(tokens.Requests().HandleSlotState(id, 4, arena, reply), 0u);
+    // The login ended with the removal: the private key serves again only after a new one.
+    EXPECT_EQ(Operation(0x2024, Pair(container, 1, 128)), TokenError::ScardCardNotAuthenticated);
+    ASSERT_EQ(Operation(0x2012, {'1', '2', '3', '4', 0}), 0u);
+    ASSERT_EQ(reply.pPayload[0], 1);
     EXPECT_EQ(Operation(0x2024, Pair(container, 1, 128)), 0u);
+}
+
+TEST_F(TokenFaultsTest, ACardSwappedBetweenPollsIsKnownByItsOwnSerial) {
+    const CK_OBJECT_HANDLE container = fake.AddContainer("Alpha");
+    fake.AddKeyPair("Alpha_cspX", 1024);
+    std::vector<TokenSignIn> signIns;
+    tokens.Requests().GetLogonComponentState = [] { return uint16_t {2}; };
+    tokens.Requests().RecordCardSignIn = [&](const TokenSignIn& signIn) { signIns.push_back(signIn); };
+    ASSERT_EQ(tokens.Binding().InitP11(), 0u);
+    uint8_t id[4];
+    WriteU32(id, 1);
+    // Each card is pulled and the next put in before any poll looks: the slot reads present
+    // before and after.
+    const struct {
+        const char* serial;
+        bool signIn;  // a private-key operation first (after a login: the last one ended with its card)
+    } cards[] = {{"FEDCBA9876543210", false}, {"00112233AABBCCDD", true}};
+    for (const auto& card : cards) {
+        SCOPED_TRACE(card.serial);
+        fake.SetPresent(1, false);
+        fake.slots[0].serial = card.serial;
+        fake.SetPresent(1, true);
+        const std::string expected(card.serial);
+        if (card.signIn) {
+            ASSERT_EQ(Operation(0x2012, {'1', '2', '3', '4', 0}), 0u);
+            ASSERT_EQ(Operation(0x2024, Pair(container, 1, 128)), 0u);
+            ASSERT_EQ(signIns.size(), 1u);
+            EXPECT_EQ(std::string(signIns[0].serial.begin(), signIns[0].serial.end()), expected);
+        }
+        ASSERT_EQ(tokens.Requests().HandleSlotState(id, 4, arena, reply), 0u);
+        EXPECT_EQ(ReadU32(reply.pPayload + 4), 1u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.pPayload) + SlotEntry::kSerialOffset, 16), expected);
+        arena.Release();
+        ASSERT_EQ(tokens.Requests().HandleSlotList(nullptr, 0, arena, reply), 0u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply.pPayload) + 2 + SlotEntry::kSerialOffset, 16),
+                  expected);
+    }
+}
+
+TEST_F(TokenFaultsTest, TwoCreatorsOfOneNameMakeOneContainer) {
+    ASSERT_EQ(tokens.Binding().InitP11(), 0u);
+    ContainerInfo info;
+    // The token is listed completely (and empty): a name not in the list is free.
+    ASSERT_EQ(tokens.Containers().GetContainerByIndex(Slot0(), 0, &info), TokenError::NoMoreItems);
+    std::thread second;
+    uint32_t secondResult = 0;
+    uint32_t secondHandle = 0;
+    std::atomic<int> creations {0};
+    fake.onCreateObject = [&] {
+        if (creations++ != 0) return;
+        // The first creator is inside the library; a second one for the same name starts now and
+        // is given the time to look the name up.
+        second = std::thread([&] { secondResult = tokens.Objects().CreateContainer(Slot0(), "Alpha", secondHandle); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    };
+    uint32_t handle = 0;
+    EXPECT_EQ(tokens.Objects().CreateContainer(Slot0(), "Alpha", handle), 0u);
+    second.join();
+    fake.onCreateObject = nullptr;
+    EXPECT_EQ(secondResult, TokenError::NteExists);
+    int objects = 0;
+    for (const auto& [object, attributes] : fake.objects) {
+        auto label = attributes.find(CKA_LABEL);
+        objects += label != attributes.end() && label->second == FakePkcs11::Bytes("Alpha");
+    }
+    EXPECT_EQ(objects, 1);
+    ASSERT_EQ(tokens.Containers().FindContainerByName(Slot0(), "Alpha", &info), 0u);
+    EXPECT_EQ(info.hContainer, handle);
+}
+
+TEST_F(TokenFaultsTest, FinalisationGivesUpOnASlotEventWaitThatNeverEnds) {
+    fake.HoldSlotEventWaits(true);
+    ASSERT_EQ(tokens.Binding().InitP11(), 0u);
+    ASSERT_TRUE(fake.WaitForHeldWait());
+    const uint32_t before = platform.clock.GetTickCount();
+    EXPECT_EQ(tokens.Binding().FinP11(), 0u);
+    EXPECT_FALSE(tokens.Binding().IsInitialised());
+    const uint32_t waited = platform.clock.GetTickCount() - before;
+    EXPECT_GE(waited, CP11Binding::kEventThreadEndMilliseconds);
+    EXPECT_LT(waited, CP11Binding::kEventThreadEndMilliseconds + 1000);
+    // The wait ends late, reporting an event: the thread left behind ends without bringing the
+    // library up again.
+    fake.HoldSlotEventWaits(false);
+    platform.threads.JoinAll();
+    EXPECT_FALSE(tokens.Binding().IsInitialised());
+    EXPECT_FALSE(fake.initialised);
+    // A later initialisation starts a thread of its own.
+    fake.events = {1};
+    ASSERT_EQ(tokens.Binding().InitP11(), 0u);
+    platform.threads.JoinAll();
+    EXPECT_TRUE(tokens.Binding().EventThreadFinished());
 }
 
 TEST_F(TokenFaultsTest, EventForAnUnknownSlotOnlyRefreshesTheTable) {

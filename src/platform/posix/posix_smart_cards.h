@@ -13,6 +13,7 @@ public:
     uint32_t IsValidContext(ScardContext context) override;
     uint32_t GetStatusChange(ScardContext context, uint32_t timeoutMs, ScardReaderState& state) override;
     uint32_t Cancel(ScardContext context) override;
+    uint32_t ListReaders(ScardContext context, std::vector<std::u16string>& readers) override;
 };
 
 }  // namespace corvane::posix
