@@ -2,8 +2,8 @@
 // session side is asked, and agrees, to lock its user's session, with option 1 and a delay of
 // 10 s. The device's own worker loop runs on a clock the benchmark moves, so the figure is the
 // loop's cadence and nothing else; the drop falls at a different phase of the loop on each run.
-// Reported: p50 and p99 of the reaction and of its excess over the delay, in milliseconds (goal:
-// the delay + 2 s at p99).
+// Reported: p50 and p99 of the reaction, and p50 and p99 of the time past the delay, in
+// milliseconds (goal: within 250 ms of the delay at p99; the machine's clock is what counts).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -29,17 +29,21 @@ namespace {
 constexpr int32_t kDelaySeconds = 10;
 constexpr int kRuns = 64;
 
-// A clock the worker itself moves: each sleep passes at once. A hook sees every new tick.
+// A clock the worker itself moves: each sleep passes at once. A hook sees every new tick. A sleep
+// that would pass `breakAt` ends there instead, as the worker's sleep ends when the phone's
+// channel closes in the middle of it.
 class SteppedClock final : public IClock {
 public:
     uint32_t GetTickCount() override { return static_cast<uint32_t>(m_ms.load()); }
     FileTime GetSystemTimeAsFileTime() override { return UnixSecondsToFileTime(1767225600) + m_ms.load() * 10000; }
     FileTime ToLocalFileTime(FileTime utc) override { return utc; }
     void Sleep(uint32_t ms) override {
-        m_ms += ms;
+        const int64_t from = m_ms.load();
+        m_ms = from < breakAt && from + ms > breakAt ? breakAt : from + ms;
         if (onTick) onTick(GetTickCount());
     }
     std::function<void(uint32_t)> onTick;
+    int64_t breakAt = -1;
 
 private:
     std::atomic<int64_t> m_ms {100000};
@@ -84,7 +88,7 @@ public:
     SessionMatch OfflineAction(CLogonOpt& option, const CDevTovrel&, uint32_t lossTick) override {
         const uint32_t now = m_clock.GetTickCount();
         option.m_bHandled = 1;
-        if (TicksSince(now, lossTick) < static_cast<uint32_t>(option.m_nDelay) * 1000u) return SessionMatch::ActionPending;
+        if (TicksSince(now, lossTick) < DelayMilliseconds(option.m_nDelay)) return SessionMatch::ActionPending;
         lockedAt = now;
         return SessionMatch::ActionDone;
     }
@@ -98,6 +102,20 @@ private:
 uint32_t Percentile(std::vector<uint32_t> values, double p) {
     std::sort(values.begin(), values.end());
     return values[static_cast<size_t>(p * static_cast<double>(values.size() - 1))];
+}
+
+// The reaction and, what the goal is about, how long past the delay the lock came.
+void ReportPastTheDelay(benchmark::State& state, const std::vector<uint32_t>& reactions) {
+    const uint32_t delay = kDelaySeconds * 1000u;
+    std::vector<uint32_t> past;
+    for (uint32_t reaction : reactions) past.push_back(reaction > delay ? reaction - delay : 0);
+    state.counters["p50_ms"] = Percentile(reactions, 0.50);
+    state.counters["p99_ms"] = Percentile(reactions, 0.99);
+    state.counters["p50_past_delay_ms"] = Percentile(past, 0.50);
+    state.counters["p99_past_delay_ms"] = Percentile(past, 0.99);
+    state.counters["p99_over_delay_ms"] = Percentile(reactions, 0.99) - delay;
+    state.counters["early"] = static_cast<double>(
+        std::count_if(reactions.begin(), reactions.end(), [delay](uint32_t r) { return r < delay; }));
 }
 
 void LockReaction_corvane(benchmark::State& state) {
@@ -131,6 +149,7 @@ void LockReaction_corvane(benchmark::State& state) {
             device->AddLogonOption(u"anna", u"CORP", LogonOption::LockWhenOffline, kDelaySeconds);
             // The drop falls at a different phase of the 100 ms step and of the 3 s link check.
             const uint32_t dropAt = clock.GetTickCount() + 5000 + static_cast<uint32_t>(run * 7919 % 3000) + run % 7;
+            clock.breakAt = dropAt;
             bool dropped = false;
             CDevBth* phone = device.get();
             clock.onTick = [&](uint32_t now) {
@@ -146,10 +165,7 @@ void LockReaction_corvane(benchmark::State& state) {
             device.reset();
         }
     }
-    const uint32_t delay = kDelaySeconds * 1000u;
-    state.counters["p50_ms"] = Percentile(reactions, 0.50);
-    state.counters["p99_ms"] = Percentile(reactions, 0.99);
-    state.counters["p99_over_delay_ms"] = Percentile(reactions, 0.99) - delay;
+    ReportPastTheDelay(state, reactions);
     state.counters["runs"] = static_cast<double>(reactions.size());
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
@@ -220,10 +236,7 @@ void LockReactionRealClock_corvane(benchmark::State& state) {
         phones.clear();
     }
     if (reactions.empty()) return;
-    const uint32_t delay = kDelaySeconds * 1000u;
-    state.counters["p50_ms"] = Percentile(reactions, 0.50);
-    state.counters["p99_ms"] = Percentile(reactions, 0.99);
-    state.counters["p99_over_delay_ms"] = Percentile(reactions, 0.99) - delay;
+    ReportPastTheDelay(state, reactions);
     state.counters["runs"] = static_cast<double>(reactions.size());
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);

@@ -173,7 +173,11 @@ uint32_t CDevBth::Transmit(const uint8_t* request, size_t requestSize, uint8_t**
         }
         return cached;
     }
-    if (const uint32_t rc = Forward(request, requestSize, arena, reply, replySize)) return rc;
+    if (const uint32_t rc = Forward(request, requestSize, arena, reply, replySize)) {
+        // The phone may have made a change the request asked for even though no reply came back.
+        m_tokenCache.ForgetUnansweredChange(request, requestSize);
+        return rc;
+    }
     m_tokenCache.UpdateCache(request, requestSize, *reply, *replySize);
     return 0;
 }
@@ -357,6 +361,7 @@ uint32_t CDevBth::Exchange(const uint8_t* message, uint32_t timeout, ReplyArena&
     IBleLibrary* ble = m_env.ble;
     const uint16_t replyCode = MsgHeader::ReplyCode(ReadU16(message));
     uint32_t rc = ble ? WriteMessage(*ble, message, channel) : kBthNotConnected;
+    const bool sent = rc == 0;
     while (rc == 0) {
         uint8_t* in = nullptr;
         size_t size = 0;
@@ -374,6 +379,14 @@ uint32_t CDevBth::Exchange(const uint8_t* message, uint32_t timeout, ReplyArena&
     if (rc == kBleChannelClosed) {
         CloseIfDevice(device);
         rc = kBthNotConnected;
+    } else if (sent) {
+        // The phone has the request and may still answer it. Replies are told apart by their
+        // code alone, so that late reply must not meet the next request: the channel is opened
+        // afresh (its probe swallows what has arrived by then) and the key is dropped, so that a
+        // hello goes first. The phone answers in order, so whatever it still sends for this
+        // request comes before the hello's reply, and the hello's exchange discards it.
+        if (m_hActiveChannel.load() == channel) m_hActiveChannel = 0;
+        DiscardSession();
     }
     DropSession();
     return rc;
@@ -471,22 +484,23 @@ uint32_t CDevBth::NextWait() {
     const uint32_t now = m_clock.GetTickCount();
     uint32_t wait = kBthCycleMilliseconds;
     // A point already passed was dealt with by the round just run (or waits on the user's
-    // activity): it does not shorten the sleep.
-    auto until = [&](uint32_t due) {
-        const int32_t left = static_cast<int32_t>(due - now);
-        if (left > 0 && static_cast<uint32_t>(left) < wait) wait = static_cast<uint32_t>(left);
+    // activity): it does not shorten the sleep. Points are counted as time left, never as ticks
+    // compared by sign, so a delay of weeks cannot pass for one already gone.
+    auto until = [&](uint32_t left) {
+        if (left > 0 && left < wait) wait = left;
     };
     std::lock_guard<std::mutex> lock(m_optionMutex);
     const bool closed = m_bClosed.load() != 0;
     const bool lostWithOptions = m_bPresent.load() == 0 && !m_arrOptions.empty();
-    until(m_dwLastCheckTick.load() + (closed || lostWithOptions ? kBthLostCheckMilliseconds : kBthPresentCheckMilliseconds));
+    const uint32_t period = closed || lostWithOptions ? kBthLostCheckMilliseconds : kBthPresentCheckMilliseconds;
+    const uint32_t sinceCheck = TicksSince(now, m_dwLastCheckTick.load());
+    until(sinceCheck < period ? period - sinceCheck : 0);
+    // While the phone is lost, the end of each option's delay is a check of its own: the lock
+    // comes when the delay ends, not at the next beat of the checks.
+    const uint32_t lossTick = m_dwLossTick.load();
     for (const auto& option : m_arrOptions) {
-        if (option->m_nOption >= 0) continue;
-        // The away test fires once the mark is older than the delay, or the samples have been
-        // silent for longer than the silence limit.
-        const uint32_t delay = option->m_nDelay > 0 ? static_cast<uint32_t>(option->m_nDelay) * 1000 : 0;
-        if (option->m_dwAwaySince != 0) until(option->m_dwAwaySince + delay + 1);
-        until(option->m_dwLastSample + (delay > kAwaySilenceMilliseconds ? delay : kAwaySilenceMilliseconds) + 1);
+        until(AwayDelayLeft(*option, now));
+        if (lossTick != 0) until(OfflineDelayLeft(*option, lossTick, now));
     }
     return wait;
 }
@@ -518,7 +532,8 @@ uint32_t CDevBth::OfflineCheck() {
     const bool lostWithOptions = m_bPresent.load() == 0 && !noOptions;
     const uint32_t period = closed || lostWithOptions ? kBthLostCheckMilliseconds : kBthPresentCheckMilliseconds;
     const uint32_t now = m_clock.GetTickCount();
-    if (TicksSince(now, m_dwLastCheckTick.load()) < period) return 0;
+    const uint32_t lastCheck = m_dwLastCheckTick.load();
+    if (TicksSince(now, lastCheck) < period && !OfflineDelayEnded(lastCheck, now)) return 0;
     m_dwLastCheckTick = now;
     if (!closed && LinkCheck() == 0) return 0;
 
@@ -538,6 +553,15 @@ uint32_t CDevBth::OfflineCheck() {
     return noOptions && m_nBusy.load() == 0 && TicksSince(m_clock.GetTickCount(), lossTick) > kBthLingerMilliseconds
                ? 1
                : 0;
+}
+
+bool CDevBth::OfflineDelayEnded(uint32_t since, uint32_t now) {
+    const uint32_t lossTick = m_dwLossTick.load();
+    if (lossTick == 0) return false;
+    std::lock_guard<std::mutex> lock(m_optionMutex);
+    return std::any_of(m_arrOptions.begin(), m_arrOptions.end(), [&](const auto& option) {
+        return OfflineDelayEndedBetween(*option, lossTick, since, now);
+    });
 }
 
 uint32_t CDevBth::Probe(IBleLibrary& ble, uint64_t channel) {

@@ -133,7 +133,8 @@ public:
     // until the next check or option falls due (at most kBthCycleMilliseconds), and wakes at once
     // when the phone closes, is rebound, gets an option or a weak sample, or a stop is asked.
     uint32_t Run() override;
-    // How long Run sleeps after a round at the present tick (exposed for the tests).
+    // How long Run sleeps after a round at the present tick (exposed for the tests): until the
+    // next link check, or the end of an option's delay, whichever comes first.
     uint32_t NextWait();
 
     // The worker's presence checks, one cycle's worth each (exposed for the tests). AwayChecks runs
@@ -209,6 +210,9 @@ private:
     void DropSession();
     // Clears the presence flag and marks the loss's tick unless one is marked already.
     void MarkLost();
+    // Whether the delay of an option of the lost phone ended after tick `since` and by `now`: the
+    // offline check is then due, whatever its period.
+    bool OfflineDelayEnded(uint32_t since, uint32_t now);
     void ClearAwayMarks();
     // Reads and discards what is pending on `channel`: 0 when it is quiet, else the library's
     // error (or kBleIoFailed after kBthProbeByteLimit bytes).

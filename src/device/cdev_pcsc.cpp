@@ -109,7 +109,7 @@ void CDevPCSC::WaitCardChange() {
     }
     while (failure == 0 && !IsStopping()) {
         const bool removed = IsRemoved();
-        const uint32_t rv = m_services.smartCards.GetStatusChange(context, removed ? kCardOutWaitMs : kCardInWaitMs,
+        const uint32_t rv = m_services.smartCards.GetStatusChange(context, removed ? CardOutWait() : kCardInWaitMs,
                                                                   m_readerState);
         if (rv == Scard::E_TIMEOUT) {
             // A card that came back before its token could be read gets another look each second.
@@ -226,6 +226,20 @@ bool CDevPCSC::IsOurCard() {
     const std::u16string identity = ReadCardIdentity();
     m_bUnreadCardIn = identity.empty();
     return !identity.empty() && EqualsNoCase(identity, m_strId);
+}
+
+uint32_t CDevPCSC::CardOutWait() {
+    // The wait ends early when an option's delay ends first: the offline tests then run at once,
+    // and the session is locked when its delay ends, not up to a second after.
+    const uint32_t lossTick = m_dwRemovalTick.load();
+    const uint32_t now = m_services.clock.GetTickCount();
+    uint32_t wait = kCardOutWaitMs;
+    std::lock_guard<std::mutex> lock(m_optionMutex);
+    for (const auto& option : m_arrOptions) {
+        const uint32_t left = OfflineDelayLeft(*option, lossTick, now);
+        if (left > 0 && left < wait) wait = left;
+    }
+    return wait;
 }
 
 void CDevPCSC::RunOfflineTests() {

@@ -81,6 +81,8 @@ private:
     void DropContext();
     bool IsOurCard();
     void RunOfflineTests();
+    // The wait while the card is out: kCardOutWaitMs, or less when an option's delay ends sooner.
+    uint32_t CardOutWait();
     void Log(std::u16string_view what, std::u16string_view detail = u"");
 
     CardReaderServices& m_services;

@@ -16,6 +16,22 @@ constexpr int32_t LockWhenOffline = 1;
 constexpr int32_t LogoffWhenOffline = 2;
 }  // namespace LogonOption
 
+// The longest delay the tick count can measure. Spans of ticks are compared by unsigned 32-bit
+// subtraction, which reaches at most 2^32 - 1 ms (about 49.7 days) before it wraps round to
+// small values; a longer delay is cut to that, less five minutes, so that a test running every
+// second or two (or held up a while by a transmission in progress) still meets it before the
+// span wraps.
+inline constexpr uint32_t kLongestDelayMilliseconds = 0xFFFFFFFFu - 300000u;
+
+// An option's delay in milliseconds: computed in 64 bits (seconds × 1000 no longer fits 32 bits
+// beyond 49.7 days, and would wrap to a short delay that fires at once), then cut to the longest
+// the tick count can measure, so that it never fires early. No delay below 0.
+inline uint32_t DelayMilliseconds(int32_t seconds) {
+    if (seconds <= 0) return 0;
+    const uint64_t ms = static_cast<uint64_t>(seconds) * 1000u;
+    return ms > kLongestDelayMilliseconds ? kLongestDelayMilliseconds : static_cast<uint32_t>(ms);
+}
+
 struct CLogonOpt {
     std::u16string m_strUser;    // compared ignoring case
     std::u16string m_strDomain;  // compared ignoring case

@@ -38,6 +38,17 @@ uint32_t CPhoneTokenCache::UpdateCache(const uint8_t* request, size_t requestSiz
     }
 }
 
+void CPhoneTokenCache::ForgetUnansweredChange(const uint8_t* request, size_t requestSize) {
+    auto message = TokenMessage::View(request, requestSize);
+    if (!message) return;
+    std::lock_guard v1Lock(m_v1Mutex);
+    std::lock_guard v2Lock(m_v2Mutex);
+    if (m_v2.ContainerListMode())
+        m_v2.ForgetUnansweredChange(*message);
+    else
+        m_v1.ForgetUnansweredChange(*message);
+}
+
 uint32_t CPhoneTokenCache::UpdateContainerList(const uint8_t* message, size_t size) {
     std::lock_guard lock(m_v2Mutex);
     try {

@@ -32,6 +32,10 @@ public:
                              size_t* replySize);
     // After a successful exchange; the result tells why nothing was learnt and may be ignored.
     uint32_t UpdateCache(const uint8_t* request, size_t requestSize, const uint8_t* reply, size_t replySize);
+    // After a forwarded request got no reply that could be read (a time-out, a broken channel, a
+    // reply that would not decrypt): the phone may or may not have made a change the request
+    // asked for, so what it could have changed is forgotten and asked of the phone again.
+    void ForgetUnansweredChange(const uint8_t* request, size_t requestSize);
 
     // A container list pushed by the phone: 0 or the error to answer the phone with.
     uint32_t UpdateContainerList(const uint8_t* message, size_t size);

@@ -1,5 +1,7 @@
 #include "device/presence_tests.h"
 
+#include <algorithm>
+
 namespace corvane {
 
 bool OptionExpired(const CLogonOpt& option, SessionMatch match, FileTime now) {
@@ -10,10 +12,41 @@ bool OptionExpired(const CLogonOpt& option, SessionMatch match, FileTime now) {
 
 bool OptionIsAway(const CLogonOpt& option, uint32_t now) {
     if (option.m_nOption >= 0) return false;
-    const uint32_t delay = option.m_nDelay > 0 ? static_cast<uint32_t>(option.m_nDelay) * 1000 : 0;
+    const uint32_t delay = DelayMilliseconds(option.m_nDelay);
     if (option.m_dwAwaySince != 0 && TicksSince(now, option.m_dwAwaySince) > delay) return true;
     const uint32_t silence = delay > kAwaySilenceMilliseconds ? delay : kAwaySilenceMilliseconds;
     return TicksSince(now, option.m_dwLastSample) > silence;
+}
+
+uint32_t OfflineDelayLeft(const CLogonOpt& option, uint32_t lossTick, uint32_t now) {
+    if (option.m_nOption != LogonOption::LockWhenOffline && option.m_nOption != LogonOption::LogoffWhenOffline)
+        return kNoDuePoint;
+    // The offline action's own rule: it waits while less than the delay has passed since either.
+    const uint32_t limit = DelayMilliseconds(option.m_nDelay);
+    auto left = [&](uint32_t since) {
+        const uint32_t passed = TicksSince(now, since);
+        return passed < limit ? limit - passed : 0u;
+    };
+    return std::max(left(lossTick), left(option.m_dwActivityTick));
+}
+
+bool OfflineDelayEndedBetween(const CLogonOpt& option, uint32_t lossTick, uint32_t since, uint32_t now) {
+    if (OfflineDelayLeft(option, lossTick, now) != 0) return false;
+    // A loss or an activity that came after `since` starts a delay that ended after it.
+    const uint32_t window = TicksSince(now, since);
+    if (TicksSince(now, lossTick) < window || TicksSince(now, option.m_dwActivityTick) < window) return true;
+    return OfflineDelayLeft(option, lossTick, since) != 0;
+}
+
+uint32_t AwayDelayLeft(const CLogonOpt& option, uint32_t now) {
+    if (option.m_nOption >= 0) return kNoDuePoint;
+    if (OptionIsAway(option, now)) return 0;
+    // Away once strictly more than the limit has passed.
+    const uint32_t delay = DelayMilliseconds(option.m_nDelay);
+    uint32_t left = kNoDuePoint;
+    if (option.m_dwAwaySince != 0) left = delay - TicksSince(now, option.m_dwAwaySince) + 1;
+    const uint32_t silence = delay > kAwaySilenceMilliseconds ? delay : kAwaySilenceMilliseconds;
+    return std::min(left, silence - TicksSince(now, option.m_dwLastSample) + 1);
 }
 
 bool AwayTest(IDeviceSessions& sessions, IClock& clock, CLogonOpt& option, const CDevTovrel& device) {

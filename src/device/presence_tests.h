@@ -46,6 +46,23 @@ inline constexpr uint32_t kAwaySilenceMilliseconds = 30000;
 // threshold for more than its delay, or silent for too long. Options of 0 and above never are.
 bool OptionIsAway(const CLogonOpt& option, uint32_t now);
 
+// Due points of the tests, so that a worker can run a test at the very moment an option's delay
+// ends rather than at the next beat of its cadence. kNoDuePoint: the option waits for no delay.
+inline constexpr uint32_t kNoDuePoint = 0xFFFFFFFF;
+
+// Milliseconds from `now` until the offline action may act on the option of a device lost at
+// `lossTick` (lock and log-off options): its delay has then passed since the loss and since the
+// user's last known activity. 0 when it has passed already.
+uint32_t OfflineDelayLeft(const CLogonOpt& option, uint32_t lossTick, uint32_t now);
+
+// Whether that point came after tick `since` and no later than `now`: a test that ran at `since`
+// came too early for it, and one is due now.
+bool OfflineDelayEndedBetween(const CLogonOpt& option, uint32_t lossTick, uint32_t since, uint32_t now);
+
+// Milliseconds from `now` until a signal-strength option turns away (OptionIsAway) if no sample
+// comes meanwhile; 0 when it is away already.
+uint32_t AwayDelayLeft(const CLogonOpt& option, uint32_t now);
+
 // The away test of one option of a phone, run on every worker cycle: true when the option is to
 // be deleted.
 bool AwayTest(IDeviceSessions& sessions, IClock& clock, CLogonOpt& option, const CDevTovrel& device);

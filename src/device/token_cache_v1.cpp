@@ -228,6 +228,39 @@ uint32_t CTokenCacheV1::UpdateCache(const TokenMessage& request, const TokenMess
     }
 }
 
+void CTokenCacheV1::ForgetUnansweredChange(const TokenMessage& request) {
+    switch (request.header.code) {
+        case PhoneTokenOp::DeleteContainer:
+            MarkModificationDone();
+            if (request.size >= 4)
+                std::erase_if(m_containers, [&](const CContainerCSP& c) { return c.m_dwHandle == request.U32At(0); });
+            return;
+        case PhoneTokenOp::GenerateKeyPair:
+        case PhoneTokenOp::ImportKeyPair: {
+            MarkModificationDone();
+            if (request.size < 8 || !IsValidKeySpec(request.U32At(4))) return;
+            // The key with its certificate: a key that was absent may now be there, and a new key
+            // has none of the old one's certificate.
+            if (CContainerCSP* container = FindByHandle(request.U32At(0))) container->KeyOf(request.U32At(4)).reset();
+            return;
+        }
+        case PhoneTokenOp::WriteCertificate:
+            MarkModificationDone();
+            if (KeyInfo* key = FindKey(request)) {
+                key->m_cert.clear();
+                key->m_nCertLength = 0;
+            }
+            return;
+        case PhoneTokenOp::InitToken:
+            MarkModificationDone();
+            m_tokenInfo.reset();
+            m_containers.clear();
+            return;
+        default:
+            return;
+    }
+}
+
 void CTokenCacheV1::ResetCacheV1() {
     const uint32_t now = m_clock.GetTickCount();
     const bool clear = m_dwModificationPending == 0 && TicksSince(now, m_dwLastModificationTick) >= kResetQuietMs;

@@ -46,6 +46,9 @@ public:
     uint32_t AnswerFromCache(const TokenMessage& request, ReplyArena& arena, uint8_t** reply, size_t* replySize);
     // Learns from a forwarded request and the phone's reply; 0 or the reason nothing was learnt.
     uint32_t UpdateCache(const TokenMessage& request, const TokenMessage& reply);
+    // A changing request that got no readable reply: its change counts as over, and what it could
+    // have changed is dropped, so that the next question about it goes to the phone.
+    void ForgetUnansweredChange(const TokenMessage& request);
     // Empties the cache unless a change is under way or finished less than 5 s ago; always
     // counts a new generation.
     void ResetCacheV1();

@@ -95,7 +95,11 @@ uint32_t CTokenCacheV2::UpdateContainerList(const uint8_t* message, size_t size)
         if (container == nullptr) {
             m_containers.emplace_back();
             container = &m_containers.back();
-            m_containerOrder.push_back(entry.handle);
+            // The order is that of first appearance: a handle that comes back after its
+            // container was deleted keeps its place. Listed twice, an enumeration would go from
+            // its second place back to the first and never reach the end.
+            if (std::find(m_containerOrder.begin(), m_containerOrder.end(), entry.handle) == m_containerOrder.end())
+                m_containerOrder.push_back(entry.handle);
         }
         container->m_dwSeenTick = tick;
         container->m_seenUpdate = update;
@@ -334,6 +338,34 @@ uint32_t CTokenCacheV2::UpdateRead(ContainerKey& key, const TokenMessage& reply)
     // Also carries a user principal name newly read from the certificate into the image.
     Rebuild();
     return 0;
+}
+
+void CTokenCacheV2::ForgetUnansweredChange(const TokenMessage& request) {
+    if (!HasImage()) return;
+    switch (request.header.code) {
+        case PhoneTokenOp::DeleteContainer:
+        case PhoneTokenOp::InitToken:
+            Clear();
+            return;
+        case PhoneTokenOp::GenerateKeyPair:
+        case PhoneTokenOp::ImportKeyPair:
+            if (ContainerKey* key = FindKey(request)) {
+                key->m_bKeyVersion = NextVersion(key->m_bKeyVersion);
+                key->DropPublicKey();
+                key->DropCertificate();
+                Rebuild();
+            }
+            return;
+        case PhoneTokenOp::WriteCertificate:
+            if (ContainerKey* key = FindKey(request)) {
+                key->m_bCertVersion = NextVersion(key->m_bCertVersion);
+                key->DropCertificate();
+                Rebuild();
+            }
+            return;
+        default:
+            return;
+    }
 }
 
 uint32_t CTokenCacheV2::UpdateCache(const TokenMessage& request, const TokenMessage& reply) {

@@ -65,6 +65,11 @@ public:
     // As the variant-1 cache; both forward (or ignore) while no image exists.
     uint32_t AnswerFromCache(const TokenMessage& request, ReplyArena& arena, uint8_t** reply, size_t* replySize);
     uint32_t UpdateCache(const TokenMessage& request, const TokenMessage& reply);
+    // A changing request that got no readable reply. A key or certificate that may have changed
+    // gets a new version with nothing cached (so it is asked of the phone, and a listener of the
+    // image sees the change); a deletion or initialisation that may have happened drops the whole
+    // image until the phone's next list.
+    void ForgetUnansweredChange(const TokenMessage& request);
 
 private:
     CDevContainer* FindByHandle(uint32_t handle);

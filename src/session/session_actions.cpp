@@ -24,7 +24,7 @@ bool CSessionActions::OfflineAction(const CUserLog& session, CLogonOpt& option, 
 
     IClock& clock = *m_platform.clock;
     const uint32_t now = clock.GetTickCount();
-    const uint32_t limit = option.m_nDelay > 0 ? static_cast<uint32_t>(option.m_nDelay) * 1000u : 0u;
+    const uint32_t limit = DelayMilliseconds(option.m_nDelay);
     if (TicksSince(now, lossTick) < limit || TicksSince(now, option.m_dwActivityTick) < limit) return false;
 
     // A user who has been active within the delay keeps the session; a failed probe counts as idle.

@@ -161,6 +161,9 @@ public:
     std::function<void()> onClose;
     // The reply's payload is sent as it is, not encrypted.
     bool plainReplies = false;
+    // The phone is slow: each reply is held back and sent just before the phone's next message,
+    // as a phone that answers in order does once the device has given up waiting.
+    bool late = false;
 
 private:
     void Handle(const MsgHeader& header, const Bytes& payload) {
@@ -181,7 +184,13 @@ private:
         if (reply.empty()) return;
         const MsgHeader replyHeader = *MsgHeader::Decode(reply.data(), reply.size());
         const Bytes replyPayload(reply.begin() + MsgHeader::kSize, reply.end());
-        Feed(Message(replyHeader.code, plainReplies ? replyPayload : Seal(m_cipher, replyPayload), replyHeader.status));
+        const Bytes sealed =
+            Message(replyHeader.code, plainReplies ? replyPayload : Seal(m_cipher, replyPayload), replyHeader.status);
+        if (late) {
+            m_held.push_back(sealed);
+            return;
+        }
+        Feed(sealed);
     }
 
     Bytes Hello(uint16_t code, const Bytes& payload) {
@@ -200,6 +209,8 @@ private:
     }
 
     void Feed(const Bytes& message) {
+        for (const Bytes& held : m_held) m_ble.Feed(m_channel, held);
+        m_held.clear();
         if (!before.empty()) m_ble.Feed(m_channel, before);
         m_ble.Feed(m_channel, message);
     }
@@ -210,6 +221,7 @@ private:
     Bytes m_pending;
     std::vector<uint16_t> m_seen;
     std::vector<Bytes> m_commands;
+    std::vector<Bytes> m_held;
     CipherHandle m_cipher = nullptr;
 };
 
@@ -465,12 +477,14 @@ TEST_F(BthLinkTest, AStrayByteAndAnotherMessageBeforeTheReplyAreDropped) {
     EXPECT_EQ(a.payload, (Bytes {9, 9}));
 }
 
-// A failed exchange leaves the key in place; the worker's quiet-channel check drops it only once
-// it has gone unused for more than 300 s, and the next command keys the channel afresh.
+// An exchange that failed before the phone had the request leaves the key in place; the worker's
+// quiet-channel check drops it only once it has gone unused for more than 300 s, and the next
+// command keys the channel afresh.
 TEST_F(BthLinkTest, TheKeyIsDroppedOnlyAfterFiveIdleMinutes) {
     ASSERT_EQ(Send(Message(0x2041, {})).rc, 0u);
-    phone->answer = [](uint16_t, const Bytes&) { return Bytes {}; };  // the phone stays silent
-    EXPECT_EQ(Send(Message(0x2099, {1})).rc, kBleTimedOut);
+    ble.writeResult = kBleIoFailed;
+    EXPECT_EQ(Send(Message(0x2099, {1})).rc, kBleIoFailed);
+    ble.writeResult = 0;
     EXPECT_TRUE(device->IsKeyed());
     EXPECT_EQ(device->GetBusy(), 0);
 
@@ -484,6 +498,49 @@ TEST_F(BthLinkTest, TheKeyIsDroppedOnlyAfterFiveIdleMinutes) {
     phone->answer = [](uint16_t code, const Bytes&) { return Message(MsgHeader::ReplyCode(code), {}); };
     EXPECT_EQ(Send(Message(0x2099, {1})).rc, 0u);
     EXPECT_EQ(phone->Count(kBthHello), 2u);
+}
+
+// A command whose reply did not come in time: the phone, answering in order, sends that reply
+// just before its next message. It is never taken for the reply to the next command with the
+// same code, and what the command could have changed is asked of the phone again.
+TEST_F(BthLinkTest, ALateReplyIsNeverTakenForTheNextOneAndItsChangeIsAskedAgain) {
+    Bytes key7 = U32s({1, 512, 65537});
+    key7.resize(12 + 64, 0x77);
+    Bytes key8 = U32s({1, 512, 65537});
+    key8.resize(12 + 64, 0x88);
+    bool generated = false;
+    phone->answer = [&](uint16_t code, const Bytes& payload) {
+        if (code == 0x2003) return Message(0xA003, U32s({7}));
+        if (code == 0x2021) {
+            generated = true;
+            return Message(0xA021, key7);
+        }
+        if (code == 0x2022 && ReadU32(payload.data()) == 8) return Message(0xA022, key8);
+        if (code == 0x2022) return generated ? Message(0xA022, key7) : Message(0xA022, {}, 0x8009000D);
+        return Message(MsgHeader::ReplyCode(code), {});
+    };
+    ASSERT_EQ(Send(Message(0x2003, Name("Sig"))).rc, 0u);
+    // The phone has no key yet, and the cache learns so.
+    const Answer none = Send(Message(0x2022, U32s({7, 1})));
+    ASSERT_EQ(none.rc, 0u);
+    EXPECT_EQ(none.header.status, 0x8009000Du);
+
+    // The key is generated, but its reply comes too late; so does that of a question about it.
+    phone->late = true;
+    EXPECT_EQ(Send(Message(0x2021, U32s({7, 1, 512, 65537}))).rc, kBleTimedOut);
+    phone->late = false;
+    const Answer key = Send(Message(0x2022, U32s({7, 1})));
+    ASSERT_EQ(key.rc, 0u);
+    EXPECT_EQ(key.header.status, 0u);
+    EXPECT_EQ(key.payload, key7);
+
+    phone->late = true;
+    EXPECT_EQ(Send(Message(0x2022, U32s({7, 2}))).rc, kBleTimedOut);
+    phone->late = false;
+    const Answer other = Send(Message(0x2022, U32s({8, 1})));
+    ASSERT_EQ(other.rc, 0u);
+    EXPECT_EQ(other.payload, key8);
+    EXPECT_EQ(device->GetBusy(), 0);
 }
 
 TEST_F(BthLinkTest, RepliesThatCannotBeOpenedAreRefused) {

@@ -2,6 +2,7 @@
 // the period they run, the device's end after the linger, and the signal-strength away test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -206,6 +207,80 @@ TEST_F(BthPresenceTest, TheAwayTestFollowsTheSamplesAndTheirSilence) {
         }
         platform.threads.JoinAll();
     }
+}
+
+// The worker's rounds on the fake clock: the phone's passive channel ends at some moment between
+// two link checks (waking the worker, as a close does), and the offline tests run at the very
+// tick the option's delay ends, not at the next beat of the once-a-second checks.
+TEST_F(BthPresenceTest, ALostPhonesOfflineTestRunsWhenTheDelayEnds) {
+    for (const uint32_t closeAfter : {3400u, 4999u, 6001u, 7777u}) {
+        SCOPED_TRACE(closeAfter);
+        TestPlatform platform;
+        platform.clock.SetTick(10000);
+        // The BLE handle is then given back on the calling thread, with the clock standing.
+        platform.threads.failCreate = true;
+        RecordingSessions recorder {platform.clock};
+        BleConnection link;
+        link.m_hDevice = ble.AddPhone();
+        link.m_strDeviceId = u"phone-3";
+        CDevBth phone(BthDeviceEnv {platform.Get(), config, workerHost, &ble, &recorder}, link);
+        phone.AddLogonOption(u"alice", u"CORP", LogonOption::LockWhenOffline, 10);
+        const uint32_t start = platform.clock.GetTickCount();
+        const uint32_t closeAt = start + closeAfter;
+        bool closed = false;
+        while (TicksSince(platform.clock.GetTickCount(), start) < closeAfter + 12000) {
+            phone.AwayChecks();
+            ASSERT_EQ(phone.OfflineCheck(), 0u);
+            const uint32_t wait = phone.NextWait();
+            const uint32_t now = platform.clock.GetTickCount();
+            if (!closed && TicksSince(closeAt, now) < wait) {
+                platform.clock.SetTick(closeAt);
+                phone.CloseIfDevice(link.m_hDevice);
+                closed = true;
+                continue;
+            }
+            platform.clock.Advance(wait);
+        }
+        std::vector<uint32_t> ticks;
+        for (const auto& call : recorder.Calls()) {
+            EXPECT_EQ(call.lossTick, closeAt);
+            ticks.push_back(call.tick - closeAt);
+        }
+        EXPECT_NE(std::find(ticks.begin(), ticks.end(), 10000u), ticks.end()) << ::testing::PrintToString(ticks);
+        platform.threads.JoinAll();
+    }
+}
+
+// A delay beyond what the tick count can measure (here 49.7 days and a second, whose
+// milliseconds wrap 32 bits to 704) never makes the away test fire early, nor shortens the
+// worker's sleep; the longest measurable delay stands in for it.
+TEST_F(BthPresenceTest, ADelayBeyondTheTickRangeNeverFiresEarly) {
+    EXPECT_EQ(DelayMilliseconds(4294968), kLongestDelayMilliseconds);
+    EXPECT_EQ(DelayMilliseconds(0x7FFFFFFF), kLongestDelayMilliseconds);
+    EXPECT_EQ(DelayMilliseconds(10), 10000u);
+    EXPECT_EQ(DelayMilliseconds(-5), 0u);
+    CLogonOpt option;
+    option.m_nOption = -70;
+    option.m_nDelay = 4294968;
+    const uint32_t since = 0x40000000;
+    option.m_dwAwaySince = since;
+    option.m_dwLastSample = since;
+    struct Case {
+        uint32_t after;
+        bool away;
+    } cases[] = {{705, false}, {31000, false}, {kLongestDelayMilliseconds, false}, {kLongestDelayMilliseconds + 1, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.after);
+        EXPECT_EQ(OptionIsAway(option, since + c.after), c.away);
+    }
+    EXPECT_EQ(AwayDelayLeft(option, since + 1000), kLongestDelayMilliseconds - 1000 + 1);
+
+    device->AddLogonOption(u"alice", u"CORP", -70, 4294968);
+    device->OnSignalSample(-75);
+    tp.clock.Advance(1000);
+    device->AwayChecks();
+    EXPECT_TRUE(sessions.Calls().empty());
+    EXPECT_EQ(device->NextWait(), kBthCycleMilliseconds);
 }
 
 }  // namespace

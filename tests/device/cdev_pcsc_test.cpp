@@ -4,6 +4,7 @@
 // costs a removal but never a held context or a spinning worker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -67,6 +68,7 @@ private:
 class FakeDeviceSessions final : public IDeviceSessions {
 public:
     SessionMatch OfflineAction(CLogonOpt& option, const CDevTovrel& device, uint32_t lossTick) override {
+        if (onAction) onAction(lossTick);
         std::lock_guard<std::mutex> lock(m_mutex);
         lossTicks.push_back(lossTick);
         users.push_back(option.m_strUser);
@@ -80,6 +82,8 @@ public:
         return lossTicks;
     }
     std::atomic<SessionMatch> outcome {SessionMatch::ActionPending};
+    // Runs on the worker at the start of every offline action (set before the worker starts).
+    std::function<void(uint32_t lossTick)> onAction;
     std::atomic<int> calls {0};
     std::vector<uint32_t> lossTicks;
     std::vector<std::u16string> users;
@@ -181,6 +185,35 @@ TEST_F(CDevPCSCTest, SameCardBackWithinTheDelayKeepsTheOptionsAndWatchingGoesOn)
     EXPECT_EQ(sessions.calls.load(), 2);
     EXPECT_TRUE(HasLine(u"|Card Returned"));
     EXPECT_EQ(active.load(), 1);
+}
+
+// While the card is out the offline tests run once a second, and also at the very tick the
+// option's delay ends: here each test takes 350 ms (as the idle probe may), which puts the
+// seconds out of step with the delay.
+TEST_F(CDevPCSCTest, ThePulledCardsOfflineTestRunsWhenTheDelayEnds) {
+    std::mutex tickMutex;
+    std::vector<uint32_t> ticks;
+    sessions.onAction = [&](uint32_t lossTick) {
+        const uint32_t since = TicksSince(tp.clock.GetTickCount(), lossTick);
+        {
+            std::lock_guard<std::mutex> lock(tickMutex);
+            ticks.push_back(since);
+        }
+        tp.clock.Advance(350);
+        if (since > 12000) sessions.outcome = SessionMatch::ActionDone;
+    };
+    CDevPCSC* device = Watch(LogonOption::LockWhenOffline, 10);
+    const std::u16string id = device->GetId();
+    cards.Pull(kReader);
+    for (int n = 2; n < 40 && active.load() != 0; ++n) {
+        ASSERT_TRUE(WaitUntil([&] { return sessions.calls.load() >= n - 1; }));
+        cards.TimeOutNextWait();
+        WaitUntil([&] { return sessions.calls.load() >= n || active.load() == 0; });
+    }
+    ASSERT_TRUE(Ended(id));
+    started.clear();
+    std::lock_guard<std::mutex> lock(tickMutex);
+    EXPECT_NE(std::find(ticks.begin(), ticks.end(), 10000u), ticks.end()) << ::testing::PrintToString(ticks);
 }
 
 struct NotOurCard {

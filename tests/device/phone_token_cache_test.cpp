@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,21 @@ protected:
         EXPECT_EQ(answer.header.code, header.code | 0x8000);
         EXPECT_EQ(answer.header.status, status);
         EXPECT_EQ(answer.payload, payload);
+    }
+    // The handles an enumeration from the start returns, and the result that ended it. A cursor
+    // that comes back to a handle already returned ends the walk: it would go round for ever.
+    std::pair<std::vector<uint32_t>, uint32_t> Enumerate() {
+        std::vector<uint32_t> handles;
+        uint32_t cursor = 0xFFFFFFFF;
+        for (;;) {
+            Answer answer = Ask(Message(0x2002, U32s({cursor})));
+            if (answer.result != 0) return {handles, answer.result};
+            if (answer.payload.size() < 5) return {handles, TokenError::NteBadLen};
+            cursor = ReadU32(answer.payload.data());
+            const bool again = std::find(handles.begin(), handles.end(), cursor) != handles.end();
+            handles.push_back(cursor);
+            if (again) return {handles, 0};
+        }
     }
     void ListPhone(const std::vector<ListEntry>& entries) {
         Bytes list = ContainerList(entries);
@@ -255,6 +272,80 @@ TEST_F(PhoneTokenCacheTest, NotificationResetClearsOnlyWhenNoChangeIsUnderWayOrR
     }
 }
 
+// A changing request whose reply never came (or could not be read): the phone may have made the
+// change, so the next question about what it could have changed goes to the phone, and the change
+// no longer counts as under way.
+TEST_F(PhoneTokenCacheTest, AChangeWithoutAReplyIsAskedOfThePhoneAgain) {
+    Bytes cert {0x30, 0x02, 0x05, 0x00};
+    struct Case {
+        const char* label;
+        std::function<void()> setUp;
+        Bytes change;
+        Bytes question;
+    } cases[] = {
+        {"key generated where none was",
+         [this] { Learn(Message(0x2022, U32s({3, 1})), Reply(0x2022, {}, TokenError::NteNoKey)); },
+         Message(0x2021, U32s({3, 1, 1024, 65537})), Message(0x2022, U32s({3, 1}))},
+        {"key imported over a cached one",
+         [this] { Learn(Message(0x2022, U32s({3, 2})), Reply(0x2022, PublicKey(2, 512, 1))); },
+         Message(0x2023, Cat(U32s({3, 2}), Bytes {0x30, 0})), Message(0x2022, U32s({3, 2}))},
+        {"certificate written where none was",
+         [this] {
+             Learn(Message(0x2022, U32s({3, 1})), Reply(0x2022, PublicKey(1, 512, 1)));
+             Learn(Message(0x2032, U32s({3, 1})), Reply(0x2032, {}, TokenError::NteNotFound));
+         },
+         Message(0x2031, Cat(U32s({3, 1}), cert)), Message(0x2032, U32s({3, 1}))},
+        {"container deleted", [] {}, Message(0x2004, U32s({3})), Message(0x2003, Name("c"))},
+        {"token initialised",
+         [this] { Learn(Message(0x2041, {}), Reply(0x2041, Bytes(16, 4))); },
+         Message(0x2101, Cat(Name("so"), Name("u"))), Message(0x2041, {})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        cache.ResetOnRebind();
+        Learn(Message(0x2001, Name("c")), Reply(0x2001, U32s({3})));
+        Learn(Message(0x2001, Name("other")), Reply(0x2001, U32s({9})));
+        c.setUp();
+        ASSERT_EQ(Ask(c.question).result, 0u);
+        ASSERT_EQ(Ask(c.change).result, kForward);
+        cache.ForgetUnansweredChange(c.change.data(), c.change.size());
+        EXPECT_EQ(Ask(c.question).result, kForward);
+        // The change is over: the phone's notification a quiet while later empties the cache.
+        clock.Advance(5000);
+        cache.ResetCacheV1();
+        EXPECT_EQ(Ask(Message(0x2003, Name("other"))).result, kForward);
+    }
+}
+
+TEST_F(PhoneTokenCacheTest, AListedChangeWithoutAReplyIsAskedOfThePhoneAgain) {
+    struct Case {
+        const char* label;
+        ListEntry listed;
+        bool keyRead;
+        Bytes change;
+        Bytes question;
+    } cases[] = {
+        {"key generated where none was", {0x10, "k", 0, 0}, false, Message(0x2021, U32s({0x10, 1, 1024, 65537})),
+         Message(0x2022, U32s({0x10, 1}))},
+        {"key imported over a cached one", {0x10, "k", 2, 0}, true, Message(0x2023, Cat(U32s({0x10, 1}), Bytes {0x30, 0})),
+         Message(0x2022, U32s({0x10, 1}))},
+        {"certificate written where none was", {0x10, "k", 1, 0}, false, Message(0x2031, Cat(U32s({0x10, 1}), Bytes {0x30, 0})),
+         Message(0x2032, U32s({0x10, 1}))},
+        {"container deleted", {0x10, "k"}, false, Message(0x2004, U32s({0x10})), Message(0x2003, Name("k"))},
+        {"token initialised", {0x10, "k"}, false, Message(0x2101, Cat(Name("so"), Name("u"))), Message(0x2041, {})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        cache.ResetOnRebind();
+        ListPhone({c.listed});
+        if (c.keyRead) Learn(Message(0x2022, U32s({0x10, 1})), Reply(0x2022, PublicKey(1, 512, 0x42)));
+        ASSERT_EQ(Ask(c.question).result, 0u);
+        ASSERT_EQ(Ask(c.change).result, kForward);
+        cache.ForgetUnansweredChange(c.change.data(), c.change.size());
+        EXPECT_EQ(Ask(c.question).result, kForward);
+    }
+}
+
 TEST_F(PhoneTokenCacheTest, RebindClearsEvenRightAfterStart) {
     clock.SetTick(10);
     Learn(Message(0x2001, Name("r")), Reply(0x2001, U32s({4})));
@@ -299,6 +390,25 @@ TEST_F(PhoneTokenCacheTest, EnumerationReturnsEveryContainerOnceInOrderThenNoMor
     }
     std::vector<std::pair<uint32_t, std::string>> expected {{0x30, "Zulu"}, {0x10, "alpha"}, {0x20, "Mike"}, {0x05, "new"}};
     EXPECT_EQ(seen, expected);
+}
+
+TEST_F(PhoneTokenCacheTest, AHandleThatComesBackKeepsItsFirstPlaceInTheEnumeration) {
+    struct Case {
+        const char* label;
+        std::function<void()> deleteFive;
+    } cases[] = {
+        {"left out of a list", [this] { ListPhone({{7, "b"}}); }},
+        {"deleted by a request", [this] { Learn(Message(0x2004, U32s({5})), Reply(0x2004, {})); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        cache.ResetOnRebind();
+        ListPhone({{5, "a"}, {7, "b"}});
+        c.deleteFive();
+        EXPECT_EQ(Enumerate(), std::make_pair(std::vector<uint32_t> {7}, 259u));
+        ListPhone({{5, "a"}, {7, "b"}});
+        EXPECT_EQ(Enumerate(), std::make_pair(std::vector<uint32_t> {5, 7}, 259u));
+    }
 }
 
 TEST_F(PhoneTokenCacheTest, ListedContainersAreAnsweredLocallyWithoutThePhone) {

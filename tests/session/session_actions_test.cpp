@@ -69,6 +69,27 @@ TEST_F(SessionActionsTest, MissingIdleProgramCountsAsIdleAndTheSessionIsLocked) 
     EXPECT_EQ(records.Of("offline")[0].event, 121);
 }
 
+// A delay beyond what the tick count can measure: 49.7 days and a second, whose milliseconds
+// wrap 32 bits to 704. The session is not locked early; the longest measurable delay stands in.
+TEST_F(SessionActionsTest, ADelayBeyondTheTickRangeNeverLocksEarly) {
+    option.m_nOption = LogonOption::LockWhenOffline;
+    option.m_nDelay = 4294968;
+    tp.sessions.idleProgramError = 2;  // no idle time known: the user counts as idle
+    struct Case {
+        uint32_t lostFor;
+        bool locked;
+    } cases[] = {{1000, false}, {86400000, false}, {kLongestDelayMilliseconds - 1, false}, {kLongestDelayMilliseconds, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lostFor);
+        tp.clock.SetTick(0x20000000);
+        const uint32_t lossTick = tp.clock.GetTickCount();
+        option.m_dwActivityTick = lossTick;
+        tp.clock.SetTick(lossTick + c.lostFor);
+        EXPECT_EQ(actions.OfflineAction(session, option, device, lossTick), c.locked);
+    }
+    EXPECT_EQ(tp.sessions.Disconnected().size(), 1u);
+}
+
 TEST_F(SessionActionsTest, OfflineActionOutcomes) {
     struct Case {
         const char* label;
