@@ -1,5 +1,6 @@
 # Scene: the phone that logged its user on walks away, and the session is locked once the delay
-# the user chose has passed. Sourced by scripts/demo.sh while the service runs, after the BLE
+# the user chose has passed; the phone comes back and its unlock request brings the user back
+# into the same session. Sourced by scripts/demo.sh while the service runs, after the BLE
 # phone scene (carol is at the console, the radio is back on); uses say, $ctl, $bin and
 # $CORVANE_ROOT.
 presence_component=$CORVANE_ROOT/presence-logon.out
@@ -28,6 +29,8 @@ say "dave logs on through his phone with option 1 (lock when the phone is gone) 
 presence_wait 100 presence_is dave Active || true
 "$ctl" session list
 
+dave_session=$("$ctl" session list | awk '$2 == "dave" { print $1; exit }')
+
 say "dave walks away with his phone: the link drops, and 10 s later his session is locked"
 "$bin/corvane-phone" dave-phone away
 presence_start=$(date +%s%N)
@@ -41,7 +44,23 @@ sleep 0.2
 tail -n 2 "$CORVANE_ROOT/var/log/corvane/Zentik.Log"
 
 say "dave comes back: his phone says hello again and is rebound to the same device"
+presence_hellos=$(grep -c "hello ok" "$presence_phone_log" || true)
 "$bin/corvane-phone" dave-phone back
+presence_wait 200 eval '(( $(grep -c "hello ok" "$presence_phone_log") > presence_hellos ))' || true
+
+say "His phone asks to unlock (0x3022): Windows reconnects his session to the console and unlocks it"
+"$bin/corvane-phone" dave-phone unlock dave CONTOSO --option 1 --delay 10
+presence_wait 100 presence_is dave Active || true
+"$ctl" session list
+dave_back=$("$ctl" session list | awk '$2 == "dave" && $NF == "Active" { print $1; exit }')
+if [[ -n $dave_session && $dave_back == "$dave_session" ]]; then
+  echo "dave is back in his own session $dave_session"
+else
+  echo "dave did not get his session $dave_session back (now: '${dave_back}')" >&2
+  exit 1
+fi
+sleep 0.2
+tail -n 4 "$CORVANE_ROOT/var/log/corvane/Zentik.Log"
 
 kill "$presence_phone_pid" "$presence_component_pid" 2>/dev/null || true
 wait "$presence_phone_pid" "$presence_component_pid" 2>/dev/null || true

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The presence locks of a phone, with the real programs in a network namespace of their own:
 #   1. anna logs on through the phone with option 1 (lock) and delay 10; the phone walks away;
-#      her console session is disconnected (locked) 10 to 12 s later, not before;
+#      her console session is disconnected (locked) 10 to 12 s later, not before; the phone
+#      comes back and its unlock brings her back into that same session on the console;
 #   2. bob logs on with option 2 (logoff) and delay 10; the phone walks away while bob keeps
 #      typing, and his session stays; once he stops, it is logged off after the delay;
 #   3. carol logs on with a signal option of -70 and delay 10; the phone stays but its signal
@@ -71,9 +72,18 @@ elapsed=$(( $(now_ms) - gone ))
 echo "lock ${elapsed} ms after the phone went away (delay 10 s)"
 (( elapsed >= 10000 && elapsed <= 12000 )) || fail "anna's session was locked ${elapsed} ms after the phone went away"
 
+# 1b. The phone comes back and asks to unlock: anna is back in the same session, at the console.
+anna=$(session_id anna)
+come_back "$(grep -c 'hello ok' "$CORVANE_ROOT/phone.log")"
+"$phone" phone-1 unlock anna CORP --option 1 --delay 10 >"$out" || fail "unlock of anna after her return"
+grep -qx "status 0x00000000" "$out" || fail "unlock reply for anna"
+wait_for 5 is_state anna Active || fail "anna's session was not reconnected"
+[[ "$(session_id anna)" == "$anna" ]] || fail "anna came back to session $(session_id anna), not her own $anna"
+"$ctl" session list | awk -v id="$anna" '$1 == id && $4 == "Console" { found = 1 } END { exit !found }' ||
+  fail "anna's session is not on the console"
+
 # 2. Option 2, delay 10: no logoff while the user types; the logoff once the delay has passed
 #    since the last input.
-come_back "$(grep -c 'hello ok' "$CORVANE_ROOT/phone.log")"
 "$ctl" session logoff "$(session_id anna)" >/dev/null || fail "logoff of anna"
 wait_for 10 is_gone anna || fail "anna's session did not end"
 phone_logon bob 2 10

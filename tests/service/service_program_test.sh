@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The service program on a fresh state root: it starts in the foreground, stores a host GUID,
 # reports RUNNING, answers a pause with 120, stops on corvane-ctl stop and on SIGTERM with exit
-# code 0 within 2 s, keeps its host GUID across starts and refuses a second start on the same
-# state root while it runs.
+# code 0 within 2 s (corvane-ctl stop returning only once the process has ended, so that a start
+# right after it succeeds), keeps its host GUID across starts, refuses a second start on the same
+# state root while it runs, and runs on through SIGHUP with its event log reopened.
 set -euo pipefail
 corvane=$1
 ctl=$2
@@ -38,13 +39,17 @@ key=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v RSAKey | awk '/RSAKey/ {print $
 [[ "$("$ctl" control 2)" == "120" ]] || fail "pause not answered 120"
 [[ "$("$ctl" power resume)" == "0" ]] || fail "power resume"
 "$ctl" stop >/dev/null || fail "ctl stop"
-rc=0; wait_exit $pid 2 || rc=$?
-[[ $rc == 0 ]] || fail "exit code $rc after ctl stop"
+# The stop returns only once the service process has ended (a zombie until this shell reaps it).
+st=$(ps -o stat= -p $pid 2>/dev/null || true)
+[[ -z $st || $st == Z* ]] || fail "ctl stop returned while the service process runs ($st)"
 [[ "$("$ctl" status)" == "1 STOPPED" ]] || fail "status after stop"
 
-# Second start keeps the GUID; SIGTERM stops it.
+# Second start, at once after the stop: not refused; it keeps the GUID; SIGTERM stops it.
 "$corvane" >>"$CORVANE_ROOT/service.log" 2>&1 &
-pid=$!
+pid2=$!
+rc=0; wait_exit $pid 2 || rc=$?
+[[ $rc == 0 ]] || fail "exit code $rc after ctl stop"
+pid=$pid2
 wait_running
 guid2=$("$ctl" reg query 'HKLM\SOFTWARE\Tovrel' /v HostGUID | awk '/HostGUID/ {print $3}')
 [[ "$guid" == "$guid2" ]] || fail "HostGUID changed: $guid -> $guid2"
@@ -63,6 +68,20 @@ kill -0 $pid 2>/dev/null || fail "the first service is gone"
 [[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "the control socket no longer reaches the first service"
 [[ "$( { cat "$event_log" 2>/dev/null || true; } | md5sum)" == "$log_before" ]] ||
   fail "the second start wrote to the event log"
+
+# Log rotation: the event log is moved away and the service gets SIGHUP. It runs on, and its
+# next line starts a new event log at the old path.
+anna=$("$ctl" session logon anna CONTOSO) || fail "logon of anna"
+for _ in $(seq 1 100); do grep -q "|Logon|" "$event_log" 2>/dev/null && break; sleep 0.05; done
+mv "$event_log" "$event_log.1"
+kill -HUP $pid
+sleep 0.3
+kill -0 $pid 2>/dev/null || fail "SIGHUP ended the service"
+[[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "status after SIGHUP"
+"$ctl" session lock "$anna" >/dev/null || fail "lock of anna's session"
+for _ in $(seq 1 100); do [[ -s $event_log ]] && break; sleep 0.05; done
+grep -qF 'anna|Locked' "$event_log" || { cat "$event_log" 2>/dev/null; fail "no new event log after SIGHUP"; }
+grep -q "SIGHUP" "$CORVANE_ROOT/service.log" || fail "no diagnostic line for SIGHUP"
 kill -TERM $pid
 rc=0; wait_exit $pid 2 || rc=$?
 [[ $rc == 0 ]] || fail "exit code $rc after SIGTERM"

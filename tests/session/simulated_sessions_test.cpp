@@ -90,6 +90,17 @@ TEST_F(SimulatedSessionsTest, EachChangeDeliversTheNotificationsWindowsSendsInIt
         {"remote logoff", [](auto& m) { return m.Logoff(2); },
          {{SimEvent::SessionLogoff, 2}, {SimEvent::RemoteDisconnect, 2}}},
         {"logoff of a disconnected session", [](auto& m) { return m.Logoff(1); }, {{SimEvent::SessionLogoff, 1}}},
+        {"dora logs on at the logon screen", [](auto& m) { return m.Logon("dora", "CONTOSO", false); },
+         {{SimEvent::SessionLogon, 5}}},
+        {"dora's session is disconnected from the console", [](auto& m) { return m.Disconnect(5); },
+         {{SimEvent::ConsoleDisconnect, 5}, {SimEvent::ConsoleConnect, 6}}},
+        {"her logon at the new logon screen reconnects her session: screen out, hers in, unlocked",
+         [](auto& m) { return m.Logon("DORA", "contoso", false); },
+         {{SimEvent::ConsoleDisconnect, 6}, {SimEvent::ConsoleConnect, 5}, {SimEvent::SessionUnlock, 5}}},
+        {"disconnected again", [](auto& m) { return m.Disconnect(5); },
+         {{SimEvent::ConsoleDisconnect, 5}, {SimEvent::ConsoleConnect, 7}}},
+        {"her remote desktop logon reconnects it remotely", [](auto& m) { return m.Logon("dora", "CONTOSO", true); },
+         {{SimEvent::RemoteConnect, 5}}},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.label);
@@ -106,6 +117,27 @@ TEST_F(SimulatedSessionsTest, ServiceSeesTheStateOfEachStepWhenItsNotificationAr
     manager.Connect(1);
     std::lock_guard<std::mutex> lock(m_mutex);
     EXPECT_EQ(seen, (std::vector<std::string> {"gone", "locked", "unlocked"}));
+}
+
+TEST_F(SimulatedSessionsTest, LogonOfAUserWithADisconnectedSessionGivesThatSessionBack) {
+    ASSERT_EQ(manager.Logon("dave", "CONTOSO", false).sessionId, 1u);
+    ASSERT_EQ(manager.Disconnect(1).error, 0u);  // as the service locks it when his phone goes
+    const posix::SimResult back = manager.Logon("dave", "CONTOSO", false);
+    ASSERT_EQ(back.error, 0u) << back.message;
+    EXPECT_EQ(back.sessionId, 1u);
+
+    posix::SimState state;
+    ASSERT_EQ(manager.Read(state), 0u);
+    EXPECT_EQ(state.consoleId, 1u);
+    size_t withUser = 0;
+    for (const auto& s : state.sessions) withUser += s.user.empty() ? 0 : 1;
+    EXPECT_EQ(withUser, 1u);
+    const posix::SimSession* dave = state.Find(1);
+    ASSERT_NE(dave, nullptr);
+    EXPECT_EQ(dave->connectState, WtsConnectState::Active);
+    EXPECT_EQ(dave->flags, WtsSessionFlags::Unlock);
+    EXPECT_EQ(dave->station, "Console");
+    EXPECT_EQ(state.Find(2), nullptr);  // the logon screen that stood in for him has ended
 }
 
 TEST_F(SimulatedSessionsTest, ChangesThatDoNotFitTheSessionAreRefused) {

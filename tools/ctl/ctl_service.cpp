@@ -1,5 +1,9 @@
 // The service verbs: status, stop, power and control, over the control socket of the running
 // service under $CORVANE_ROOT.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +22,21 @@ namespace {
 bool NotRunning(int err) { return err == ENOENT || err == ECONNREFUSED; }
 
 std::string SocketPath() { return posix::StateRoot::FromEnvironment().ControlSocketPath(); }
+
+// Whether a service process still holds the state root: it keeps an exclusive lock on the
+// instance lock file from its start until the process ends (the kernel drops it then, however
+// the process ends). A shared lock taken and dropped at once tells without disturbing it.
+bool ServiceProcessHoldsRoot() {
+    const std::string path = posix::StateRoot::FromEnvironment().InstanceLockPath();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int rc;
+    while ((rc = ::flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    const bool held = rc != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
 
 int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
     const int err = posix::SendControl(SocketPath(), request, reply);
@@ -45,12 +64,14 @@ int RunStop(const Args& args) {
     posix::ControlReply reply;
     if (int rc = Send({Svc::ControlStop, 0, 0}, reply)) return rc;
     if (reply.result != 0) return Fail("the service refused the stop control (error " + std::to_string(reply.result) + ")");
-    // Wait until the service has stopped serving controls (its process is ending).
+    // The service reports SERVICE_STOPPED and closes its control socket before its stop
+    // sequence runs (up to 15 s); the process has ended only once it lets go of the state root.
+    // Returning before that would let a start that follows at once find the root still held.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
         posix::ControlReply probe;
         const int err = posix::SendControl(SocketPath(), {Svc::ControlInterrogate, 0, 0}, probe, 1000);
-        if (NotRunning(err)) {
+        if (NotRunning(err) && !ServiceProcessHoldsRoot()) {
             std::printf("%u %s\n", Svc::Stopped, ServiceStateName(Svc::Stopped));
             return 0;
         }

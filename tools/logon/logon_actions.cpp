@@ -18,10 +18,17 @@ uint32_t CarryOut(posix::SimSessionManager& sessions, const RelayedLogon& reques
     posix::SimState state;
     if (uint32_t err = sessions.Read(state)) return err;
     const posix::SimSession* console = nullptr;
+    const posix::SimSession* disconnected = nullptr;  // the user's own session, away from every desktop
     for (const auto& s : state.sessions) {
         if (s.id == state.consoleId && !s.user.empty()) console = &s;
+        if (!s.user.empty() && s.connectState == WtsConnectState::Disconnected && SameUser(s, request)) {
+            disconnected = &s;
+        }
     }
 
+    // At the logon screen, a logon of a user whose session is disconnected (locked by the
+    // service when the phone left, or left by a switch of user) reconnects that session to the
+    // console, as Windows does; otherwise it starts a new session.
     auto logon = [&]() -> uint32_t { return sessions.Logon(request.user, request.domain, false).error; };
     auto unlock = [&]() -> uint32_t { return IsLocked(*console) ? sessions.Unlock(console->id).error : 0; };
 
@@ -30,7 +37,9 @@ uint32_t CarryOut(posix::SimSessionManager& sessions, const RelayedLogon& reques
             if (console == nullptr) return logon();
             return SameUser(*console, request) ? unlock() : Result::OtherUserLoggedOn;
         case kRelayedUnlock:
-            if (console == nullptr) return Result::UserNotLoggedOn;
+            // The user's locked session may wait behind the logon screen rather than on the
+            // console: unlocking it is then its reconnection.
+            if (console == nullptr) return disconnected != nullptr ? logon() : Result::UserNotLoggedOn;
             return SameUser(*console, request) ? unlock() : Result::ConsoleLockedByOtherUser;
         default:  // re-logon
             if (console == nullptr) return logon();

@@ -1,6 +1,8 @@
 // What the logon component stand-in does for a relayed request on the simulated session manager:
 // a logon logs the user on at the console, an unlock unlocks the console session, a re-logon
-// does whichever of the two the console needs. The result is the status of the reply to the
+// does whichever of the two the console needs. At the logon screen, each of the three brings back
+// the user's disconnected session (it is reconnected to the console and unlocked) instead of
+// starting a second one. The result is the status of the reply to the
 // relay and of the logon result report.
 #pragma once
 

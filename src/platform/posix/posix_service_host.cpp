@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -22,12 +23,14 @@ namespace corvane::posix {
 namespace {
 constexpr uint32_t kServiceCannotAcceptCtrl = 1061;
 
-// Signals reach the dispatcher through a pipe; the handler may only write to it.
+// Signals reach the dispatcher through a pipe, one byte each; the handler may only write to it.
 int g_signalPipe[2] = {-1, -1};
+constexpr char kStopByte = 'S';
+constexpr char kHangupByte = 'H';
 
-void OnStopSignal(int) {
+void OnSignal(int sig) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = sig == SIGHUP ? kHangupByte : kStopByte;
     if (g_signalPipe[1] >= 0) (void)!::write(g_signalPipe[1], &byte, 1);
     errno = saved;
 }
@@ -133,10 +136,14 @@ void PosixServiceHost::ServeConnection(int fd) {
 bool PosixServiceHost::StartServiceCtrlDispatcher(std::u16string_view, std::function<void()> serviceMain) {
     if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     struct sigaction sa {};
-    sa.sa_handler = OnStopSignal;
+    sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
+    // Log rotation sends SIGHUP to have the event log reopened. The event log is opened afresh
+    // for every line, so the next line already goes to the file now at its path; the signal
+    // must only not end the service.
+    ::sigaction(SIGHUP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     const int listenFd = OpenControlSocket();
@@ -168,9 +175,20 @@ bool PosixServiceHost::StartServiceCtrlDispatcher(std::u16string_view, std::func
         if (n < 0 && errno != EINTR) break;
         if (fds[1].revents & POLLIN) {
             char drain[16];
-            while (::read(g_signalPipe[0], drain, sizeof drain) > 0) {
+            ssize_t got;
+            bool hangup = false;
+            while ((got = ::read(g_signalPipe[0], drain, sizeof drain)) > 0) {
+                for (ssize_t i = 0; i < got; ++i) {
+                    if (drain[i] == kHangupByte) {
+                        hangup = true;
+                    } else {
+                        stopPending = true;
+                    }
+                }
             }
-            stopPending = true;
+            if (hangup) {
+                std::fprintf(stderr, "corvane: SIGHUP: the event log is reopened with its next line\n");
+            }
         }
         // A stop that arrives before the handler is registered is delivered once it is.
         if (stopPending && Deliver(Svc::ControlStop, 0, 0) != kServiceCannotAcceptCtrl) stopPending = false;

@@ -1,7 +1,8 @@
 // The service control manager's side on POSIX. Running the program is the POSIX form of being
 // started by the manager: the dispatcher succeeds and runs ServiceMain on a thread of its own,
 // while the calling thread serves controls, as the dispatcher thread does on Windows. SIGTERM and
-// SIGINT deliver SERVICE_CONTROL_STOP; every other control arrives on the control socket.
+// SIGINT deliver SERVICE_CONTROL_STOP; SIGHUP (log rotation) leaves the service running; every
+// other control arrives on the control socket.
 #pragma once
 
 #include <atomic>

@@ -186,12 +186,16 @@ SimResult SimSessionManager::Logon(std::string_view userIn, std::string_view dom
     auto target = std::make_shared<uint32_t>(0);
     SimResult result = Change([&](const SimState& state, std::vector<Step>& steps) -> SimResult {
         for (const auto& s : state.sessions) {
-            if (HasUser(s) && SameName(s.user, user) && SameName(s.domain, domain)) {
-                return {SimError::InvalidState,
-                        domain + "\\" + user + " already has session " + std::to_string(s.id) +
-                            " (reattach it with 'session connect " + std::to_string(s.id) + "')",
-                        0};
+            if (!HasUser(s) || !SameName(s.user, user) || !SameName(s.domain, domain)) continue;
+            if (s.connectState == WtsConnectState::Disconnected) {
+                // A user who signs in while their session is disconnected gets that session
+                // back, here or over remote desktop, and no second one.
+                *target = s.id;
+                PlanReconnect(state, s, remote ? SimDesktop::Remote : SimDesktop::Console, steps);
+                return {0, "", 0};
             }
+            return {SimError::InvalidState,
+                    domain + "\\" + user + " already has session " + std::to_string(s.id) + ", which is connected", 0};
         }
         auto signIn = [user, domain, target](SimState& st, FileTime now, Notice& n) -> uint32_t {
             SimSession* s = st.Find(*target);
@@ -337,73 +341,79 @@ SimResult SimSessionManager::Connect(uint32_t id, int32_t desktop) {
         if (s->connectState != WtsConnectState::Disconnected) {
             return {SimError::InvalidState, Describe(id, "is not disconnected"), 0};
         }
-        const int32_t where = desktop != SimDesktop::None ? desktop
-                              : s->desktop == SimDesktop::Remote ? SimDesktop::Remote
-                                                                 : SimDesktop::Console;
-        if (where == SimDesktop::Remote) {
-            steps.push_back([id](SimState& st, FileTime now, Notice& n) -> uint32_t {
-                SimSession* s = st.Find(id);
-                s->connectState = WtsConnectState::Active;
-                s->flags = WtsSessionFlags::Unlock;
-                s->desktop = SimDesktop::Remote;
-                s->station = "RDP-Tcp#" + std::to_string(st.nextRdp++);
-                s->connectTime = s->lastInputTime = now;
-                s->idleKnown = true;
-                n = {SimEvent::RemoteConnect, id};
-                return 0;
-            });
-            return {};
-        }
-        // The console's present session leaves it: another user's session is locked and
-        // disconnected, a logon screen simply ends.
-        if (const SimSession* console = state.Find(state.consoleId)) {
-            const uint32_t old = console->id;
-            if (HasUser(*console)) {
-                if (console->connectState == WtsConnectState::Active && console->flags == WtsSessionFlags::Unlock) {
-                    steps.push_back([old](SimState& st, FileTime, Notice& n) -> uint32_t {
-                        if (SimSession* c = st.Find(old)) c->flags = WtsSessionFlags::Lock;
-                        n = {SimEvent::SessionLock, old};
-                        return 0;
-                    });
-                }
-                steps.push_back([old](SimState& st, FileTime now, Notice& n) -> uint32_t {
-                    if (SimSession* c = st.Find(old)) {
-                        c->connectState = WtsConnectState::Disconnected;
-                        c->station.clear();
-                        c->disconnectTime = now;
-                    }
-                    n = {SimEvent::ConsoleDisconnect, old};
-                    return 0;
-                });
-            } else {
-                steps.push_back([old](SimState& st, FileTime, Notice& n) -> uint32_t {
-                    RemoveSession(st, old);
-                    n = {SimEvent::ConsoleDisconnect, old};
-                    return 0;
-                });
-            }
-        }
-        // The session comes back at its lock screen, and the user unlocks it.
+        PlanReconnect(state, *s, desktop, steps);
+        return {};
+    });
+}
+
+void SimSessionManager::PlanReconnect(const SimState& state, const SimSession& session, int32_t desktop,
+                                      std::vector<Step>& steps) {
+    const uint32_t id = session.id;
+    const int32_t where = desktop != SimDesktop::None ? desktop
+                          : session.desktop == SimDesktop::Remote ? SimDesktop::Remote
+                                                                  : SimDesktop::Console;
+    if (where == SimDesktop::Remote) {
         steps.push_back([id](SimState& st, FileTime now, Notice& n) -> uint32_t {
             SimSession* s = st.Find(id);
             s->connectState = WtsConnectState::Active;
-            s->flags = WtsSessionFlags::Lock;
-            s->desktop = SimDesktop::Console;
-            s->station = "Console";
-            s->connectTime = now;
-            st.consoleId = id;
-            n = {SimEvent::ConsoleConnect, id};
-            return 0;
-        });
-        steps.push_back([id](SimState& st, FileTime now, Notice& n) -> uint32_t {
-            SimSession* s = st.Find(id);
             s->flags = WtsSessionFlags::Unlock;
-            s->lastInputTime = now;
+            s->desktop = SimDesktop::Remote;
+            s->station = "RDP-Tcp#" + std::to_string(st.nextRdp++);
+            s->connectTime = s->lastInputTime = now;
             s->idleKnown = true;
-            n = {SimEvent::SessionUnlock, id};
+            n = {SimEvent::RemoteConnect, id};
             return 0;
         });
-        return {};
+        return;
+    }
+    // The console's present session leaves it: another user's session is locked and
+    // disconnected, a logon screen simply ends.
+    if (const SimSession* console = state.Find(state.consoleId)) {
+        const uint32_t old = console->id;
+        if (HasUser(*console)) {
+            if (console->connectState == WtsConnectState::Active && console->flags == WtsSessionFlags::Unlock) {
+                steps.push_back([old](SimState& st, FileTime, Notice& n) -> uint32_t {
+                    if (SimSession* c = st.Find(old)) c->flags = WtsSessionFlags::Lock;
+                    n = {SimEvent::SessionLock, old};
+                    return 0;
+                });
+            }
+            steps.push_back([old](SimState& st, FileTime now, Notice& n) -> uint32_t {
+                if (SimSession* c = st.Find(old)) {
+                    c->connectState = WtsConnectState::Disconnected;
+                    c->station.clear();
+                    c->disconnectTime = now;
+                }
+                n = {SimEvent::ConsoleDisconnect, old};
+                return 0;
+            });
+        } else {
+            steps.push_back([old](SimState& st, FileTime, Notice& n) -> uint32_t {
+                RemoveSession(st, old);
+                n = {SimEvent::ConsoleDisconnect, old};
+                return 0;
+            });
+        }
+    }
+    // The session comes back at its lock screen, and the user unlocks it.
+    steps.push_back([id](SimState& st, FileTime now, Notice& n) -> uint32_t {
+        SimSession* s = st.Find(id);
+        s->connectState = WtsConnectState::Active;
+        s->flags = WtsSessionFlags::Lock;
+        s->desktop = SimDesktop::Console;
+        s->station = "Console";
+        s->connectTime = now;
+        st.consoleId = id;
+        n = {SimEvent::ConsoleConnect, id};
+        return 0;
+    });
+    steps.push_back([id](SimState& st, FileTime now, Notice& n) -> uint32_t {
+        SimSession* s = st.Find(id);
+        s->flags = WtsSessionFlags::Unlock;
+        s->lastInputTime = now;
+        s->idleKnown = true;
+        n = {SimEvent::SessionUnlock, id};
+        return 0;
     });
 }
 

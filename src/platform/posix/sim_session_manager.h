@@ -54,7 +54,9 @@ public:
     // `directory` holds the state file and its two locks; it is created on first use.
     SimSessionManager(std::string directory, IClock& clock, SimNotify notify);
 
-    // Changes, as a user at the machine or a remote desktop client makes them.
+    // Changes, as a user at the machine or a remote desktop client makes them. A logon of a user
+    // whose session is disconnected reconnects that session (as Connect does) instead of
+    // creating a second one; the result names it.
     SimResult Logon(std::string_view user, std::string_view domain, bool remote);
     SimResult Lock(uint32_t id);
     SimResult Unlock(uint32_t id);
@@ -93,6 +95,12 @@ private:
     SimResult RunSteps(const std::vector<Step>& steps);
     // Runs a check on the current state under the change lock, then the steps it returns.
     SimResult Change(const std::function<SimResult(const SimState&, std::vector<Step>&)>& plan);
+    // The steps that reattach the disconnected `session` (Connect's desktop argument): over remote
+    // desktop it simply connects; on the console the present console session leaves first (a
+    // logon screen ends, another user's session is locked and disconnected), then the session
+    // connects at its lock screen and is unlocked.
+    static void PlanReconnect(const SimState& state, const SimSession& session, int32_t desktop,
+                              std::vector<Step>& steps);
     uint32_t LoadLocked(SimState& out);
     uint32_t SaveLocked(const SimState& state);
 
