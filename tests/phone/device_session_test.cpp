@@ -257,7 +257,8 @@ TEST_F(DeviceSessionTest, SecondHelloOfTheSamePhoneRebindsItsDevice) {
     EXPECT_EQ(device->GetBleDevice(), second.m_hDevice);
     EXPECT_EQ(device->GetFirstFlag(), 0);
     EXPECT_EQ(device->GetContainerListMode(), 1u);
-    // The first connection ends: with no device of its own, only its phone handle is closed.
+    // The first connection ends: its device has moved on, and its phone handle, which the rebind
+    // gave back, is closed while the second one stays open.
     Teardown(first);
     EXPECT_TRUE(device->IsConnected());
     EXPECT_TRUE(ble.WaitClosed(firstHandle));
