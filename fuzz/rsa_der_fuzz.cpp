@@ -1,5 +1,6 @@
 // RSA key import from DER, both formats: whatever the bytes, the import must stay within them,
-// and a key it accepts must export and import again to the same key.
+// and a key it accepts must export and import again to the same key. The sizing of a public key
+// before import (the peer-key rule of the keyed channels) must read the same key the import does.
 //
 // Input: one byte choosing the format (odd: RSAPublicKey, even: RSAPrivateKey), then the DER.
 #include <cstddef>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "crypto/rsa.h"
+#include "crypto/rsa_der.h"
+#include "crypto/session_key.h"
 
 namespace {
 
@@ -27,9 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const uint32_t format = (data[0] & 1) ? RsaFormat::PublicKey : RsaFormat::PrivateKey;
     std::vector<uint8_t> der(data + 1, data + size);  // exactly sized, so overreads are caught
+    size_t modulusBytes = 0;
+    size_t exponentBytes = 0;
+    const bool sized = RsaPublicDerSizes(der.data(), der.size(), &modulusBytes, &exponentBytes) == 0;
+    CheckPeerPublicKey(der.data(), der.size());
     RsaHandle h = nullptr;
     uint32_t bits = 0;
     if (RsaImport(&h, &bits, format, der.data(), static_cast<uint32_t>(der.size())) != 0) return 0;
+    if (format == RsaFormat::PublicKey && (!sized || modulusBytes != (bits + 7) / 8)) std::abort();
 
     // Whatever exports must import again and export the same bytes.
     for (uint32_t what : {RsaFormat::PublicKey, RsaFormat::PrivateKey}) {

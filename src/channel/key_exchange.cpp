@@ -31,6 +31,12 @@ KeyExchangeResult RunKeyExchange(const uint8_t* payload, size_t length, const Ra
     uint32_t bits = 0;
     const uint8_t* der = payload + kKeyExchangeVersionSize;
     const uint32_t derLength = static_cast<uint32_t>(length - kKeyExchangeVersionSize);
+    // The key's sizes are checked before anything is built from it.
+    switch (CheckPeerPublicKey(der, derLength)) {
+    case SessionKeyStatus::Ok: break;
+    case SessionKeyStatus::BadData: result.status = Result::NteBadData; return result;
+    case SessionKeyStatus::Fail: result.status = Result::NteFail; return result;
+    }
     if (RsaImport(&rsa.handle, &bits, RsaFormat::PublicKey, der, derLength) != CryptoStatus::Ok) {
         rsa.handle = nullptr;
         result.status = Result::NteBadData;

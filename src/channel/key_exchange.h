@@ -22,9 +22,10 @@ inline constexpr size_t kKeyExchangeVersionSize = 2;
 // Request payload: version and at least a minimal DER key.
 inline constexpr size_t kKeyExchangeMinLength = 11;
 inline constexpr size_t kMinWrappedBlock = kMinWrappedKeySize;
-// The longest key the channel takes (8192-bit moduli), so that one key exchange with an absurd
-// modulus or exponent cannot keep a connection thread busy for minutes.
-inline constexpr size_t kMaxWrappedBlock = 1024;
+// The longest key the channel takes (8192-bit moduli; the exponent is bounded too, by the rule of
+// every keyed channel, CheckPeerPublicKey), so that one key exchange with an absurd modulus or
+// exponent cannot keep a connection thread busy for minutes.
+inline constexpr size_t kMaxWrappedBlock = kMaxWrappedKeySize;
 
 struct KeyExchangeResult {
     uint32_t status = 0;                        // 0 or the error the reply carries
@@ -34,7 +35,8 @@ struct KeyExchangeResult {
 
 // Runs the service side of the key exchange on the request payload (version, DER key).
 // Errors: 0x80090005 short payload or a key that does not import, 0x8009000A version not 2,
-// 0x80090020 modulus of 34 bytes or fewer, no random bytes, or a cipher or RSA failure.
+// 0x80090020 modulus of 34 bytes or fewer or above 1024 bytes, a public exponent above 4 bytes
+// (both refused before any RSA operation), no random bytes, or a cipher or RSA failure.
 KeyExchangeResult RunKeyExchange(const uint8_t* payload, size_t length, const RandomSource& random);
 
 }  // namespace corvane

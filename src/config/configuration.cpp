@@ -10,12 +10,19 @@ MutexHandle OpenOrCreateMutex(Platform& platform, std::u16string_view name) {
 }
 
 uint32_t OpenSvrMutex(Platform& platform, Configuration& config) {
+    std::lock_guard<std::mutex> lock(config.m_svrMutexOpen);
     if (config.m_hSvrMutex) return 0;
     if (!platform.mutexes) return WinError::InvalidHandle;
     uint32_t error = 0;
     config.m_hSvrMutex = platform.mutexes->OpenOrCreate(kMutexTovrelSvr, true, error);
     if (config.m_hSvrMutex) return 0;
     return error != 0 ? error : WinError::InvalidHandle;
+}
+
+MutexHandle SvrMutex(Platform& platform, Configuration& config) {
+    OpenSvrMutex(platform, config);
+    std::lock_guard<std::mutex> lock(config.m_svrMutexOpen);
+    return config.m_hSvrMutex;
 }
 
 void OpenServiceMutexes(Platform& platform, Configuration& config) {

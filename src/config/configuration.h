@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,14 +53,19 @@ struct Configuration {
     MutexHandle m_hDevNetMutex;
     MutexHandle m_hDevTovrelMutex;
     MutexHandle m_hUserLogMutex;
-    // "Global\\Global_Mutex_TovrelSvr_20190917_", opened on first use by OpenSvrMutex.
+    // "Global\\Global_Mutex_TovrelSvr_20190917_", opened on first use by OpenSvrMutex; set and
+    // read under m_svrMutexOpen, as the phone devices open it from their own threads.
     MutexHandle m_hSvrMutex;
+    std::mutex m_svrMutexOpen;
 };
 
 // OpenMutexW, else CreateMutexW with a null DACL (null when both fail).
 MutexHandle OpenOrCreateMutex(Platform& platform, std::u16string_view name);
 // Opens the machine-wide release mutex once and keeps it in the configuration. 0 or an error.
 uint32_t OpenSvrMutex(Platform& platform, Configuration& config);
+// The machine-wide release mutex for its users: opened by OpenSvrMutex on first use, null while it
+// can be neither opened nor created (its users then proceed unlocked). Safe from any thread.
+MutexHandle SvrMutex(Platform& platform, Configuration& config);
 // Opens the four mutexes of the service in their fixed order.
 void OpenServiceMutexes(Platform& platform, Configuration& config);
 

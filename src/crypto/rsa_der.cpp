@@ -39,6 +39,24 @@ uint8_t* WriteDerLength(uint8_t* p, size_t length) {
 
 }  // namespace
 
+int32_t RsaPublicDerSizes(const uint8_t* der, size_t length, size_t* modulusBytes, size_t* exponentBytes) {
+    *modulusBytes = 0;
+    *exponentBytes = 0;
+    if (der == nullptr || length < 1 || der[0] != 0x30) return CryptoStatus::MalformedDer;
+    CDerReader outer(der, der + length);
+    const uint8_t* sequence = nullptr;
+    size_t sequenceLength = 0;
+    if (!outer.Element(0x30, sequence, sequenceLength) || !outer.AtEnd()) return CryptoStatus::MalformedDer;
+    CDerReader items(sequence, sequence + sequenceLength);
+    const uint8_t* value = nullptr;
+    if (!items.StrippedInteger(value, *modulusBytes) || !items.StrippedInteger(value, *exponentBytes) ||
+        !items.AtEnd()) {
+        *modulusBytes = *exponentBytes = 0;
+        return CryptoStatus::MalformedDer;
+    }
+    return CryptoStatus::Ok;
+}
+
 int32_t ImportRsaDer(CRSA& key, uint32_t format, const uint8_t* der, size_t length) {
     if (format != RsaFormat::PublicKey && format != RsaFormat::PrivateKey) return CryptoStatus::UnknownKeyFormat;
     if (der == nullptr || length < 1 || der[0] != 0x30) return CryptoStatus::MalformedDer;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crypto/rsa_der.h"
 #include "crypto/secure_zero.h"
 
 namespace corvane {
@@ -51,6 +52,19 @@ SessionKeyStatus ComputeCheckBlock(CipherHandle cipher, uint8_t* checkBlock) {
         return SessionKeyStatus::Fail;
     }
     std::memcpy(checkBlock, out, kCheckBlockSize);
+    return SessionKeyStatus::Ok;
+}
+
+SessionKeyStatus CheckPeerPublicKey(const uint8_t* der, size_t length) {
+    size_t modulusBytes = 0;
+    size_t exponentBytes = 0;
+    if (RsaPublicDerSizes(der, length, &modulusBytes, &exponentBytes) != CryptoStatus::Ok) {
+        return SessionKeyStatus::BadData;
+    }
+    if (modulusBytes < kMinWrappedKeySize || modulusBytes > kMaxWrappedKeySize ||
+        exponentBytes > kMaxPeerExponentSize) {
+        return SessionKeyStatus::Fail;
+    }
     return SessionKeyStatus::Ok;
 }
 

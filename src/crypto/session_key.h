@@ -18,6 +18,11 @@ inline constexpr size_t kSessionKeySize = 16;
 inline constexpr size_t kCheckBlockSize = 8;
 // The smallest wrapped block: 0x00 0x02, eight padding bytes, 0x00, key and check block.
 inline constexpr uint32_t kMinWrappedKeySize = 35;
+// The largest peer modulus (8192 bits) and the longest peer public exponent a session key is
+// wrapped under: a peer's key beyond them could keep a channel's thread busy for hours with one
+// public operation before any session exists.
+inline constexpr uint32_t kMaxWrappedKeySize = 1024;
+inline constexpr uint32_t kMaxPeerExponentSize = 4;
 // The most bytes PKCS#7 adds to a payload.
 inline constexpr size_t kSessionPaddingMax = 8;
 
@@ -32,6 +37,12 @@ enum class SessionKeyStatus {
 SessionKeyStatus CreateSessionCipher(const uint8_t* key, CipherHandle* cipher);
 // The encryption of four zero bytes under the cipher's key (one 8-byte block).
 SessionKeyStatus ComputeCheckBlock(CipherHandle cipher, uint8_t* checkBlock);
+
+// The one rule for a peer's public key (DER RSAPublicKey) that a session key is to be wrapped
+// under, checked before any key is built from it: Ok when its modulus has kMinWrappedKeySize to
+// kMaxWrappedKeySize significant bytes and its public exponent at most kMaxPeerExponentSize;
+// Fail when either is out of those bounds; BadData when the DER is no RSAPublicKey.
+SessionKeyStatus CheckPeerPublicKey(const uint8_t* der, size_t length);
 
 // Draws a fresh session key and the block padding from `random` (the OS CSPRNG), creates its
 // cipher and wraps key and check block under the peer's public key into `wrapped`, which holds

@@ -47,6 +47,10 @@ struct BleConnection {
     // The named mutex of the device ID, set by every successful hello; shared by every
     // connection of the same phone and by its device.
     MutexHandle m_hLock;
+    // Set once a hello has bound a phone device, which then owns m_hDevice and closes it; the
+    // teardown closes the handle itself only when no device ever took it. Used by the
+    // connection's own thread only.
+    bool m_bDeviceOwnsHandle = false;
 };
 
 }  // namespace corvane

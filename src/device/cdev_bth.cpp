@@ -110,15 +110,18 @@ CDevBth::~CDevBth() {
 }
 
 void CDevBth::Rebind(BleConnection& connection, std::u16string_view name) {
+    // Every connection of this phone shares the lock of the device ID. It is held for the whole
+    // rebind, so two hellos of the phone rebind one after the other, and the device's connection
+    // and that connection's device pointer change together: a connection never keeps a device
+    // that another connection has taken since.
+    MutexGuard lock(m_hConnectionLock);
+    if (m_pConnection && m_pConnection != &connection) m_pConnection->m_pDevice = nullptr;
+    m_pConnection = &connection;
+    connection.m_pDevice = this;
     {
-        // Every connection of this phone shares the lock of the device ID.
-        MutexGuard lock(m_hConnectionLock);
-        if (m_pConnection && m_pConnection != &connection) m_pConnection->m_pDevice = nullptr;
-        m_pConnection = &connection;
-    }
-    {
+        // The phone list reads the name under the map mutex.
         MutexGuard map(m_env.config.m_hDevTovrelMutex);
-        m_strName = std::u16string(name);
+        SetName(name);
     }
     {
         // The worker's link check runs under the same mutex, so it never meets the moment between
@@ -145,6 +148,17 @@ void CDevBth::Rebind(BleConnection& connection, std::u16string_view name) {
         m_nStatsSum = 0;
     }
     m_wake.Wake();
+}
+
+void CDevBth::AttachCreator(BleConnection& connection) {
+    MutexGuard lock(m_hConnectionLock);
+    if (m_pConnection == &connection) connection.m_pDevice = this;
+}
+
+void CDevBth::AbandonConnection() {
+    MutexGuard lock(m_hConnectionLock);
+    m_pConnection = nullptr;
+    m_hBleDevice = 0;
 }
 
 uint32_t CDevBth::CloseIfDevice(uint64_t handle) {
@@ -410,6 +424,9 @@ void CDevBth::ReleaseBleDevice() {
     // right after this call, and the closing thread must never close that one.
     const uint64_t handle = m_hBleDevice.exchange(0);
     if (handle == 0) return;
+    // The machine-wide release mutex, opened on first use, serialises the closing threads' taking
+    // of the handle across all phone devices.
+    const MutexHandle release = SvrMutex(m_env.platform, m_env.config);
     IBleLibrary* ble = m_env.ble;
     const uint64_t cookie = m_hSignalCookie.exchange(0);
     if (ble && cookie != 0) ble->RemoveSignalStrengthEvent(handle, cookie);
@@ -418,9 +435,9 @@ void CDevBth::ReleaseBleDevice() {
     // Transmissions in progress finish first; other closing threads are not waited for, each
     // closes a handle of its own. When the release runs on the thread of a Transmit (no closing
     // thread could start), that Transmit cannot finish first and is not waited for.
-    auto closing = [this, ble, handle](int32_t own) {
+    auto closing = [this, ble, handle, release](int32_t own) {
         {
-            MutexGuard lock(m_env.config.m_hSvrMutex);
+            MutexGuard lock(release);
             // A device rebound meanwhile keeps whatever channel its new link has opened.
             if (m_hBleDevice.load() == 0) m_hActiveChannel = 0;
         }
@@ -540,8 +557,15 @@ uint32_t CDevBth::OfflineCheck() {
     // The phone is lost: the link check or the close marked when. A rebind since then has cleared
     // the mark, and the new link gets its own check in turn; a loss that is no longer true must
     // neither lock a session nor end the device.
-    const uint32_t lossTick = m_dwLossTick.load();
-    if (lossTick == 0) return 0;
+    uint32_t lossTick = m_dwLossTick.load();
+    if (lossTick == 0) {
+        // Found lost without a mark (a close that raced a rebind can leave one so): the loss
+        // counts from now, unless the phone is back, present and open.
+        if (m_bClosed.load() == 0 && m_bPresent.load() == 1) return 0;
+        uint32_t expected = 0;
+        m_dwLossTick.compare_exchange_strong(expected, NonZeroTick(now));
+        lossTick = m_dwLossTick.load();
+    }
     if (m_env.sessions) {
         IDeviceSessions& sessions = *m_env.sessions;
         RunOptionTests([&](CLogonOpt& copy) { return OfflineTest(sessions, m_clock, copy, *this, lossTick); });
@@ -625,12 +649,12 @@ uint32_t CDevBth::LinkCheck() {
     }
     m_hActiveChannelDevice = device;
     m_hActiveChannel = channel;
-    // The link is back: the loss and the away marks of the signal options start afresh.
-    if (m_bPresent.load() == 0) {
+    // The link is back: the loss and the away marks of the signal options start afresh. Present
+    // is set first, so that a loss tick of 0 is never seen while the phone still counts as lost.
+    if (m_bPresent.exchange(1) == 0) {
         m_dwLossTick = 0;
         ClearAwayMarks();
     }
-    m_bPresent = 1;
     return 0;
 }
 

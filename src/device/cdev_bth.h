@@ -108,10 +108,17 @@ public:
     CDevBth(BthDeviceEnv env, BleConnection& connection);
     ~CDevBth() override;
 
-    // Attaches the device to a new connection after a fresh hello: the old connection loses its
-    // device pointer, the link state, flag bytes, session and statistics start afresh. The name
-    // changes under the device map mutex, under which the phone list reads it.
+    // Attaches the device to a new connection after a fresh hello, in one step under the lock of
+    // the device ID: the old connection loses its device pointer and the new one gets it, the link
+    // state, flag bytes, session and statistics start afresh. The name changes under the device
+    // map mutex, under which the phone list reads it.
     void Rebind(BleConnection& connection, std::u16string_view name);
+    // For the creator that has entered this new device into the map: gives the connection its
+    // device pointer, unless another connection of the phone has rebound the device since.
+    void AttachCreator(BleConnection& connection);
+    // For a new device that lost the race into the map and was never used: it lets go of the
+    // connection and its BLE handle without closing it, as the connection's handle stays in use.
+    void AbandonConnection();
     // Close when `handle` is this device's BLE handle (non-zero); else 0x80090026.
     uint32_t CloseIfDevice(uint64_t handle);
 

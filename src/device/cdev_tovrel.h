@@ -62,7 +62,11 @@ public:
                               ReplyArena& arena);
 
     const std::u16string& GetId() const { return m_strId; }
-    const std::u16string& GetName() const { return m_strName; }
+    // A copy of the second text: a phone's rebind renames it while others read it.
+    std::u16string GetName() const {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        return m_strName;
+    }
     uint32_t GetKind() const { return m_nKind; }
 
     // Reference counting; only DeviceMap::Release gives a reference back.
@@ -76,6 +80,10 @@ protected:
     friend class DeviceMap;
     // Drops one reference; true when it was the last one.
     bool DropRef() { return m_nRefCount.fetch_sub(1) == 1; }
+    void SetName(std::u16string_view name) {
+        std::lock_guard<std::mutex> lock(m_nameMutex);
+        m_strName = std::u16string(name);
+    }
     // Runs a presence test on every option, last to first, and deletes those it answers true
     // for. The tests take the session-table mutex, which must never be waited for under a device
     // lock, so each option is tested on a copy; what the test changed is written back afterwards
@@ -86,7 +94,8 @@ protected:
     std::atomic<int32_t> m_nRefCount {1};
     std::atomic<uint32_t> m_bStopRequested {0};
     const std::u16string m_strId;  // the DeviceMap key
-    std::u16string m_strName;      // phone name or reader name
+    std::u16string m_strName;      // phone name or reader name; changed only under m_nameMutex
+    mutable std::mutex m_nameMutex;
     const uint32_t m_nKind;
     // The options in insertion order. Changed by the worker and by other threads through the
     // operations above, so every access holds m_optionMutex. No other lock is taken under it (the

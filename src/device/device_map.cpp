@@ -50,8 +50,15 @@ bool DeviceMap::Remove(const CDevTovrel& device) {
 
 void DeviceMap::EndWorker(CDevTovrel* device) {
     if (device == nullptr) return;
-    MutexGuard lock(Mutex());
-    if (Remove(*device)) Release(device);
+    bool held = false;
+    {
+        MutexGuard lock(Mutex());
+        held = Remove(*device);
+    }
+    // The references are dropped once the map mutex is free again: the last one destroys the
+    // device, and a phone's destruction waits for the library's CloseDevice, which may itself wait
+    // for a signal callback that needs the map mutex.
+    if (held) Release(device);
     Release(device);
 }
 

@@ -42,8 +42,9 @@ public:
     // map held it: only then does the map's reference pass to the caller. An entry under the
     // same id that holds another device is left alone.
     bool Remove(const CDevTovrel& device);
-    // The end of a device's worker, under the map mutex: takes the device out of the map, drops
-    // the map's reference (when the map held it) and then the worker's own. Either may destroy it.
+    // The end of a device's worker: takes the device out of the map under the map mutex, then,
+    // with the mutex released, drops the map's reference (when the map held it) and the worker's
+    // own. Either may destroy it; a destruction never runs under the map mutex.
     void EndWorker(CDevTovrel* device);
     // Gives one reference back; the last one destroys the device.
     static void Release(CDevTovrel* device);

@@ -36,8 +36,11 @@ void CRadioMonitor::StartCompanion() {
         *running = 0;
     };
     if (!m_ble.GetPlatform().threads->CreateThread(companion)) {
+        // No companion after all: the next pass tries again, instead of finding one counted that
+        // never ran and restarting the service every 100 ms for good.
         app.radioStopped = 1;
         *m_pCompanionRunning = 0;
+        m_nCompanionStarts.fetch_sub(1);
     }
 }
 

@@ -271,6 +271,9 @@ void CTokenCacheV1::ResetCacheV1() {
 }
 
 void CTokenCacheV1::ResetOnRebind() {
+    // A new connection may bring a phone whose token has changed: nothing of the old one is kept,
+    // the token information block included.
+    m_tokenInfo.reset();
     m_dwLastModificationTick = 0;
     m_dwModificationPending = 0;
     m_containers.clear();

@@ -52,8 +52,9 @@ public:
     // Empties the cache unless a change is under way or finished less than 5 s ago; always
     // counts a new generation.
     void ResetCacheV1();
-    // What a rebind does: forget any modification under way and empty the cache, whatever the
-    // time since the last one (also in the first seconds after start, when the tick is small).
+    // What a rebind does: forget any modification under way and empty the cache and the token
+    // information block, whatever the time since the last change (also in the first seconds
+    // after start, when the tick is small).
     void ResetOnRebind();
 
     uint32_t CacheGeneration() const { return m_dwCacheGeneration; }

@@ -105,6 +105,14 @@ uint32_t CDeviceSession::DeviceHello(BleConnection& connection, uint16_t code, c
     DeviceHelloRequest hello;
     if (const uint32_t rc = ParseDeviceHello(payload, length, hello)) return rc;
 
+    // The phone's key is sized before anything is built from it: a modulus or exponent out of
+    // bounds fails like a key too short to wrap, without any RSA operation.
+    const SessionKeyStatus keySize = CheckPeerPublicKey(hello.key, hello.keyLength);
+    if (keySize == SessionKeyStatus::BadData) return Result::NteBadData;
+    if (keySize != SessionKeyStatus::Ok) {
+        DestroyCipher(connection);
+        return Result::NteFail;
+    }
     RsaHandle peerKey = nullptr;
     uint32_t bits = 0;
     if (RsaImport(&peerKey, &bits, kRsaPublicKeyFormat, hello.key, hello.keyLength) != CryptoStatus::Ok) {
@@ -150,23 +158,39 @@ uint32_t CDeviceSession::DeviceHello(BleConnection& connection, uint16_t code, c
 
 void CDeviceSession::BindDevice(BleConnection& connection, uint16_t code) {
     DeviceMap& devices = m_env.workers.devices;
-    CDevBth* bound = nullptr;
+    // Every connection of this phone binds under the lock of the device ID, so the find or
+    // creation, the rebind and the connection's device pointer are one step: two hellos of one
+    // phone at once bind one after the other, and the later one takes the device.
+    MutexGuard lock(connection.m_hLock);
     CDevTovrel* found = devices.Find(connection.m_strDeviceId);
-    if (found) {
-        bound = dynamic_cast<CDevBth*>(found);
-        if (bound) bound->Rebind(connection, connection.m_strDeviceName);
-    } else {
-        auto* created = new CDevBth(m_env, connection);
-        created->AddRef();  // held like a Find reference until the binding is done
-        if (devices.Add(created)) {
-            created->StartWorker();
-            bound = created;
-            found = created;
+    bool created = false;
+    if (!found) {
+        auto* fresh = new CDevBth(m_env, connection);
+        fresh->AddRef();  // kept past FindOrAdd, which gives a losing device up at once
+        found = devices.FindOrAdd(fresh, created);
+        if (created) {
+            fresh->StartWorker();
         } else {
-            // Another connection of the same phone added its device first.
-            DeviceMap::Release(created);
-            DeviceMap::Release(created);
+            // Another creator entered its device first: this one never ran, and the
+            // connection's handle, which it holds too, stays open for the device that won.
+            fresh->AbandonConnection();
         }
+        DeviceMap::Release(fresh);
+    }
+    CDevBth* bound = dynamic_cast<CDevBth*>(found);
+    if (bound) {
+        if (created) {
+            bound->AttachCreator(connection);
+        } else {
+            bound->Rebind(connection, connection.m_strDeviceName);
+        }
+        // The phone's handle now belongs to the device: it closes it when it is closed, rebound
+        // to another handle or destroyed, and the connection's teardown never closes it again.
+        connection.m_bDeviceOwnsHandle = true;
+    } else if (connection.m_pDevice) {
+        // The ID belongs to a device that is no phone: this connection binds none.
+        connection.m_pDevice->DetachConnection(connection);
+        connection.m_pDevice = nullptr;
     }
 
     IBleLibrary* ble = m_env.ble;
@@ -175,10 +199,6 @@ void CDeviceSession::BindDevice(BleConnection& connection, uint16_t code) {
         uint64_t cookie = 0;
         ble->AddSignalStrengthEvent(bound->GetBleDevice(), &cookie, m_hooks.OnBleSignal);
         bound->SetSignalCookie(cookie);
-    }
-    {
-        MutexGuard lock(connection.m_hLock);
-        connection.m_pDevice = bound;
     }
     if (bound && code == DeviceRequest::HelloContainerList) bound->SetContainerListMode();
     if (found) DeviceMap::Release(found);
@@ -328,7 +348,10 @@ void CDeviceSession::TeardownConnection(BleConnection* connection) {
             device->DetachConnection(*connection);
             connection->m_pDevice = nullptr;
             device->CloseIfDevice(connection->m_hDevice);
-        } else if (m_env.ble && connection->m_hDevice != 0) {
+        } else if (m_env.ble && connection->m_hDevice != 0 && !connection->m_bDeviceOwnsHandle) {
+            // A handle a device has taken is closed by that device alone (on a rebind to another
+            // handle, a close or its end): the library reuses handles, so a second close could
+            // hit another phone.
             m_env.ble->CloseDevice(connection->m_hDevice);
         }
         delete connection;

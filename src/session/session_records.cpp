@@ -11,8 +11,10 @@ EventLineSession LineSession(const Configuration& config, const CUserLog& record
 
 AuditUser Who(const CUserLog& record) { return {record.m_strDomain, record.m_strUser}; }
 
-AuditDevice Which(const CDevTovrel& device) {
-    return {static_cast<int32_t>(device.GetKind()), device.GetId(), device.GetName()};
+// The audit row's device; `name` is the caller's copy of the device's name, which a phone's
+// rebind may change meanwhile.
+AuditDevice Which(const CDevTovrel& device, const std::u16string& name) {
+    return {static_cast<int32_t>(device.GetKind()), device.GetId(), name};
 }
 
 // "Zentik:<computer>|DOMAIN\\user|"
@@ -66,12 +68,14 @@ void CSessionRecords::OnCardLogon(const CUserLog& record, int32_t event, FileTim
 
 void CSessionRecords::OnOfflineAction(const CUserLog& record, const CLogonOpt& option, const CDevTovrel& device) {
     m_eventLog.WriteEventLine(FormatOfflineLine(m_config.g_strComputerName, record, option.m_nOption));
-    m_auditLog.InsertOfflineAction(Who(record), Which(device), option.m_nOption, option.m_nDelay);
+    const std::u16string name = device.GetName();
+    m_auditLog.InsertOfflineAction(Who(record), Which(device, name), option.m_nOption, option.m_nDelay);
 }
 
 void CSessionRecords::OnAwayAction(const CUserLog& record, const CLogonOpt& option, const CDevTovrel& device) {
     m_eventLog.WriteEventLine(FormatAwayLine(m_config.g_strComputerName, record));
-    m_auditLog.InsertAwayAction(Who(record), Which(device), option.m_nOption, option.m_nDelay);
+    const std::u16string name = device.GetName();
+    m_auditLog.InsertAwayAction(Who(record), Which(device, name), option.m_nOption, option.m_nDelay);
 }
 
 }  // namespace corvane

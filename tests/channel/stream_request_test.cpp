@@ -6,6 +6,7 @@
 
 #include "lan_messages.h"
 #include "stream_world.h"
+#include "support/phone_keys.h"
 
 namespace corvane::test {
 namespace {
@@ -311,7 +312,9 @@ INSTANTIATE_TEST_SUITE_P(Table, StreamKeyExchangeFailureTest,
                          ::testing::Values(KeyExchangeCase {"TooShort", {2, 0, 0x30, 0, 0, 0, 0, 0, 0, 0}, 0x80090005},
                                            KeyExchangeCase {"VersionOne", PublicKeyRequest(512, 1), 0x8009000A},
                                            KeyExchangeCase {"NotAKey", Concat({2, 0}, std::vector<uint8_t>(40, 0x30)), 0x80090005},
-                                           KeyExchangeCase {"Modulus256Bits", PublicKeyRequest(256), 0x80090020}),
+                                           KeyExchangeCase {"Modulus256Bits", PublicKeyRequest(256), 0x80090020},
+                                           KeyExchangeCase {"Modulus1025Bytes", Concat({2, 0}, RawPublicKeyDer(1025, 3)), 0x80090020},
+                                           KeyExchangeCase {"Exponent5Bytes", Concat({2, 0}, RawPublicKeyDer(128, 5)), 0x80090020}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -87,6 +87,29 @@ TEST(SessionKeyTest, SmallModulusOrFailingRandomSourceIsRefused) {
     EXPECT_EQ(cipher, nullptr);
 }
 
+// The sizes of the peer's key a session key may be wrapped under, judged from its DER alone.
+TEST(SessionKeyTest, PeerKeyOutsideTheSizeBoundsIsRefusedFromItsDer) {
+    const struct {
+        const char* label;
+        Block der;
+        SessionKeyStatus expected;
+    } cases[] = {
+        {"a real 1024-bit key", PhoneTestKey(1024).publicDer, SessionKeyStatus::Ok},
+        {"modulus of 34 bytes", RawPublicKeyDer(34, 3), SessionKeyStatus::Fail},
+        {"modulus of 35 bytes", RawPublicKeyDer(35, 3), SessionKeyStatus::Ok},
+        {"modulus of 1024 bytes", RawPublicKeyDer(1024, 3), SessionKeyStatus::Ok},
+        {"modulus of 1025 bytes", RawPublicKeyDer(1025, 3), SessionKeyStatus::Fail},
+        {"exponent of 4 bytes", RawPublicKeyDer(128, 4), SessionKeyStatus::Ok},
+        {"exponent of 5 bytes", RawPublicKeyDer(128, 5), SessionKeyStatus::Fail},
+        {"exponent of 40 KB", RawPublicKeyDer(128, 40000), SessionKeyStatus::Fail},
+        {"no DER", Block(40, 0x30), SessionKeyStatus::BadData},
+        {"a trailing byte", [] { Block d = RawPublicKeyDer(128, 3); d.push_back(0); return d; }(),
+         SessionKeyStatus::BadData},
+    };
+    // The moduli are written with a leading zero byte (their top bit is set): it does not count.
+    for (const auto& c : cases) EXPECT_EQ(CheckPeerPublicKey(c.der.data(), c.der.size()), c.expected) << c.label;
+}
+
 TEST(SessionKeyTest, MalformedBlocksAreRejected) {
     const TestKeyPair& key = PhoneTestKey(1024);
     const uint8_t sessionKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};

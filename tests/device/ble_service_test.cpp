@@ -193,6 +193,24 @@ TEST_F(BleServiceTest, RadioComingAndGoingAHundredTimesKeepsOneCompanion) {
     EXPECT_EQ(radioStopped.load(), 1);
 }
 
+// A companion that cannot be started is tried again on the next pass; once one runs, the service
+// stays up until the radio, a restart request or the stop ends it.
+TEST_F(BleServiceTest, ACompanionThatFailsToStartOnceIsStartedOnTheNextPass) {
+    ble.SendStatusNotification = nullptr;  // no notification threads: only the companion is started
+    tp.threads.failNext = 1;
+    int looks = 0;
+    tp.bluetoothRadios.Script([&] {
+        if (++looks == 10) stop = 1;
+        return true;
+    });
+    CRadioMonitor monitor(ble);
+    monitor.Run();
+    EXPECT_EQ(library.startCalls, 2) << "one pass without a companion, then one that keeps running";
+    EXPECT_EQ(monitor.CompanionStarts(), 1u);
+    tp.threads.JoinAll();
+    EXPECT_EQ(tp.threads.Started(), 1u);
+}
+
 TEST_F(BleServiceTest, WithoutARadioTheMonitorPollsEveryTwoSecondsAndNeverStarts) {
     tp.bluetoothRadios.present = false;
     std::vector<uint32_t> ticks;

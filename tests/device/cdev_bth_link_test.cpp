@@ -20,6 +20,7 @@
 #include "device/cdev_bth.h"
 #include "device/device_hello.h"
 #include "device/device_map.h"
+#include "platform/text.h"
 #include "support/fake_ble_library.h"
 #include "support/phone_keys.h"
 #include "support/test_platform.h"
@@ -357,6 +358,50 @@ TEST_F(BthLinkTest, RepeatedTokenQuestionsAreAnsweredFromTheCache) {
     device->Rebind(connection, u"Pixel");
     EXPECT_EQ(Send(Message(0x2003, Name("Sig"))).rc, 0u);
     EXPECT_EQ(phone->Count(0x2003), 2u);
+}
+
+// The token information block is kept like the containers, and a rebind forgets it too: a phone
+// that comes back may carry another token.
+TEST_F(BthLinkTest, ARebindForgetsTheCachedTokenInformation) {
+    uint8_t generation = 1;
+    phone->answer = [&](uint16_t code, const Bytes&) {
+        return code == 0x2041 ? Message(0xA041, Bytes(16, generation)) : Message(MsgHeader::ReplyCode(code), {}, 0x80090029);
+    };
+    EXPECT_EQ(Send(Message(0x2041, {})).payload, Bytes(16, 1));
+    EXPECT_EQ(Send(Message(0x2041, {})).payload, Bytes(16, 1));
+    EXPECT_EQ(phone->Count(0x2041), 1u);
+
+    generation = 2;
+    device->Rebind(connection, u"Pixel");
+    EXPECT_EQ(Send(Message(0x2041, {})).payload, Bytes(16, 2));
+    EXPECT_EQ(phone->Count(0x2041), 2u);
+}
+
+// The closing thread takes the handle under the machine-wide release mutex, which the device
+// opens on first use: while another holder keeps it, the phone's handle is not given back.
+TEST_F(BthLinkTest, TheHandleIsGivenBackUnderTheMachineWideReleaseMutex) {
+    const MutexHandle release = tp.mutexes.OpenOrCreate(kMutexTovrelSvr, true);
+    ASSERT_NE(release, nullptr);
+    release->Lock();
+    device->Close();
+    EXPECT_FALSE(ble.WaitClosed(connection.m_hDevice, 300)) << "closed without the release mutex";
+    release->Unlock();
+    EXPECT_TRUE(ble.WaitClosed(connection.m_hDevice));
+    EXPECT_NE(config.m_hSvrMutex, nullptr);
+}
+
+// A rebind renames the device while a worker copies the name for an audit row (run under TSan).
+TEST_F(BthLinkTest, TheNameIsCopiedSafelyWhileARebindRenamesTheDevice) {
+    std::atomic<bool> done {false};
+    std::thread renamer([&] {
+        for (int i = 0; i < 200; ++i) device->Rebind(connection, i % 2 ? u"Pixel" : u"A much longer phone name");
+        done = true;
+    });
+    while (!done.load()) {
+        const std::u16string name = device->GetName();
+        EXPECT_TRUE(name == u"Pixel" || name == u"A much longer phone name") << Utf16ToUtf8(name);
+    }
+    renamer.join();
 }
 
 TEST_F(BthLinkTest, EveryCheckOfTheHelloReply) {

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -233,6 +237,52 @@ TEST_F(DeviceMapTest, RemoveTakesOutOnlyTheDeviceItIsGiven) {
     map.EndWorker(stored);
     EXPECT_TRUE(map.IsEmpty());
     EXPECT_EQ(g_destroyed.load(), 2);
+}
+
+// A device whose destruction waits for another thread that needs the map mutex, as a phone's
+// does when the library's CloseDevice waits for a signal callback in flight. It waits at most
+// 2 s (real time) and records whether that thread got through.
+class WaitingDevice final : public CDevTovrel {
+public:
+    WaitingDevice(IClock& clock, DeviceMap& map, std::thread& helper, bool& helperDone)
+        : CDevTovrel(clock, u"{W}", u"name", DeviceKind::BluetoothPhone), m_map(map), m_helper(helper),
+          m_helperDone(helperDone) {}
+    ~WaitingDevice() override {
+        struct Progress {
+            std::mutex mutex;
+            std::condition_variable done;
+            bool finished = false;
+        };
+        auto progress = std::make_shared<Progress>();
+        // The test joins the helper once EndWorker is over.
+        m_helper = std::thread([progress, map = &m_map] {
+            map->Count();  // takes the map mutex
+            std::lock_guard<std::mutex> lock(progress->mutex);
+            progress->finished = true;
+            progress->done.notify_one();
+        });
+        std::unique_lock<std::mutex> lock(progress->mutex);
+        m_helperDone = progress->done.wait_for(lock, std::chrono::seconds(2), [&] { return progress->finished; });
+    }
+    void StartWorker() override {}
+    uint32_t Run() override { return 0; }
+
+private:
+    DeviceMap& m_map;
+    std::thread& m_helper;
+    bool& m_helperDone;
+};
+
+TEST_F(DeviceMapTest, TheEndOfAWorkerDestroysItsDeviceOutsideTheMapMutex) {
+    DeviceMap map(config);
+    std::thread helper;
+    bool helperDone = false;
+    auto* device = new WaitingDevice(tp.clock, map, helper, helperDone);
+    ASSERT_TRUE(map.Add(device));
+    map.EndWorker(device);
+    if (helper.joinable()) helper.join();
+    EXPECT_TRUE(helperDone) << "the destruction waited for a thread that needs the map mutex";
+    EXPECT_TRUE(map.IsEmpty());
 }
 
 }  // namespace

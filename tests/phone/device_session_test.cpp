@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crypto/session_key.h"
@@ -230,6 +232,17 @@ TEST_F(DeviceSessionTest, ShortKeyFailsAndLeavesTheConnectionUnkeyed) {
     EXPECT_EQ(Send(c, Message(DeviceRequest::Logon, {})).rc, kNtePerm);
 }
 
+// A phone's key with a long public exponent is refused before any RSA operation, as a key too
+// short to wrap is: one public operation under it would hold the channel's thread for ages.
+TEST_F(DeviceSessionTest, OversizedExponentIsRefusedAtOnce) {
+    BleConnection& c = NewConnection();
+    Hello(c, "phone-1");
+    const Answer a = Send(c, Message(kHelloCode, HelloPayload("phone-1", "Pixel", RawPublicKeyDer(128, 4096))));
+    EXPECT_EQ(a.rc, Result::NteFail);
+    EXPECT_EQ(c.m_nSecureState, SecureState::Plain);
+    EXPECT_EQ(Send(c, Message(DeviceRequest::Logon, {})).rc, kNtePerm);
+}
+
 TEST_F(DeviceSessionTest, SecondHelloOfTheSamePhoneRebindsItsDevice) {
     BleConnection& first = NewConnection();
     const uint64_t firstHandle = first.m_hDevice;
@@ -244,11 +257,93 @@ TEST_F(DeviceSessionTest, SecondHelloOfTheSamePhoneRebindsItsDevice) {
     EXPECT_EQ(device->GetBleDevice(), second.m_hDevice);
     EXPECT_EQ(device->GetFirstFlag(), 0);
     EXPECT_EQ(device->GetContainerListMode(), 1u);
-    // The first connection ends: with no device of its own, only its phone handle is closed.
+    // The first connection ends: its device has moved on, and its phone handle, which the rebind
+    // gave back, is closed while the second one stays open.
     Teardown(first);
     EXPECT_TRUE(device->IsConnected());
     EXPECT_TRUE(ble.WaitClosed(firstHandle));
     EXPECT_FALSE(ble.WasClosed(second.m_hDevice));
+}
+
+// Waits (real time, at most 5 s) until the device has no closing thread left.
+bool Settled(CDevBth& device) {
+    for (int i = 0; i < 500 && device.GetBusy() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return device.GetBusy() == 0;
+}
+
+// A phone that reconnects: its old handle is closed once, by the rebind that gives the device
+// the new one, and neither the old connection's teardown nor the device's close closes it again.
+TEST_F(DeviceSessionTest, OnAReconnectEachHandleIsClosedExactlyOnce) {
+    BleConnection& first = NewConnection();
+    const uint64_t firstHandle = first.m_hDevice;
+    Hello(first, "phone-1");
+    CDevTovrel* held = devices.Find(u"phone-1");
+    ASSERT_NE(held, nullptr);
+    auto* device = dynamic_cast<CDevBth*>(held);
+    BleConnection& second = NewConnection();
+    const uint64_t secondHandle = second.m_hDevice;
+    Hello(second, "phone-1");
+
+    Teardown(first);
+    ASSERT_TRUE(ble.WaitClosed(firstHandle));
+    ASSERT_TRUE(Settled(*device));
+    EXPECT_EQ(ble.CloseCount(firstHandle), 1u);
+    EXPECT_EQ(ble.CloseCount(secondHandle), 0u);
+
+    Teardown(second);
+    ASSERT_TRUE(ble.WaitClosed(secondHandle));
+    ASSERT_TRUE(Settled(*device));
+    EXPECT_EQ(ble.CloseCount(secondHandle), 1u);
+    EXPECT_EQ(ble.CloseCount(firstHandle), 1u);
+    DeviceMap::Release(held);
+}
+
+// Two connections of one phone say hello at the same moment (on a new device, then on the
+// device they share): the device ends up bound to exactly one of them, that one's handle is
+// the device's, and no handle is closed twice.
+TEST_F(DeviceSessionTest, TwoHellosOfOnePhoneAtOnceBindTheDeviceToOneConnection) {
+    const Bytes hello = Message(kHelloCode, HelloPayload("phone-1", "Pixel", PhoneTestKey(1024).publicDer));
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        BleConnection& a = NewConnection();
+        BleConnection& b = NewConnection();
+        std::atomic<int> ready {0};
+        auto say = [&](BleConnection* c, uint32_t* rc) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            *rc = Send(*c, hello).rc;
+        };
+        uint32_t rcA = 1, rcB = 1;
+        std::thread ta(say, &a, &rcA);
+        std::thread tb(say, &b, &rcB);
+        ta.join();
+        tb.join();
+        ASSERT_EQ(rcA, 0u);
+        ASSERT_EQ(rcB, 0u);
+        EXPECT_EQ(devices.Count(), 1u);
+        CDevTovrel* held = devices.Find(u"phone-1");
+        ASSERT_NE(held, nullptr);
+        auto* device = dynamic_cast<CDevBth*>(held);
+        const bool aBound = a.m_pDevice == device;
+        const bool bBound = b.m_pDevice == device;
+        EXPECT_NE(aBound, bBound);
+        BleConnection& bound = aBound ? a : b;
+        BleConnection& other = aBound ? b : a;
+        EXPECT_EQ(other.m_pDevice, nullptr);
+        EXPECT_EQ(device->GetConnection(), &bound);
+        EXPECT_EQ(device->GetBleDevice(), bound.m_hDevice);
+
+        const uint64_t handles[] = {bound.m_hDevice, other.m_hDevice};
+        Teardown(a);
+        Teardown(b);
+        for (uint64_t handle : handles) {
+            ASSERT_TRUE(ble.WaitClosed(handle));
+            ASSERT_TRUE(Settled(*device));
+            EXPECT_EQ(ble.CloseCount(handle), 1u);
+        }
+        DeviceMap::Release(held);
+    }
 }
 
 TEST_F(DeviceSessionTest, SignalStatisticsFollowTheSamples) {

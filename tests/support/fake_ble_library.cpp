@@ -147,6 +147,11 @@ bool FakeBleLibrary::WasClosed(uint64_t device) {
     return std::find(closedDevices.begin(), closedDevices.end(), device) != closedDevices.end();
 }
 
+size_t FakeBleLibrary::CloseCount(uint64_t device) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<size_t>(std::count(closedDevices.begin(), closedDevices.end(), device));
+}
+
 void FakeBleLibrary::Connect(uint64_t device) {
     BleConnectHandler handler;
     {

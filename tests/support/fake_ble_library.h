@@ -44,6 +44,8 @@ public:
     // Waits (real time, at most `ms`) until CloseDevice(device) has been called.
     bool WaitClosed(uint64_t device, int ms = 5000);
     bool WasClosed(uint64_t device);
+    // How many times CloseDevice(device) has been called.
+    size_t CloseCount(uint64_t device);
     void Signal(uint64_t device, int16_t rssi);
 
     // Script and record.

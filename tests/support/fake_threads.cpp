@@ -4,6 +4,9 @@ namespace corvane::test {
 
 bool FakeThreads::CreateThread(std::function<void()> body) {
     if (failCreate) return false;
+    for (int left = failNext.load(); left > 0;) {
+        if (failNext.compare_exchange_weak(left, left - 1)) return false;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_started;
     m_threads.emplace_back(std::move(body));

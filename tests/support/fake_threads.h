@@ -2,6 +2,7 @@
 // outlives the objects of a test. The message loop is the POSIX one.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,6 +22,8 @@ public:
     void JoinAll();
     size_t Started() const;
     bool failCreate = false;
+    // How many of the next CreateThread calls fail (then they succeed again).
+    std::atomic<int> failNext {0};
 
 private:
     posix::PosixThreads m_queue;

@@ -18,4 +18,9 @@ struct TestKeyPair {
 // A pair of the given size (512 to 2048 bits), the same for every call in one program.
 const TestKeyPair& PhoneTestKey(uint32_t bits);
 
+// A DER RSAPublicKey of no real key pair: an odd modulus of `modulusBytes` significant bytes and
+// a public exponent of `exponentBytes` (the top bytes 0xFF, the last one 0x01). For the size rules
+// of the keyed channels; the public operation under it is well defined but slow for big values.
+std::vector<uint8_t> RawPublicKeyDer(size_t modulusBytes, size_t exponentBytes);
+
 }  // namespace corvane::test
