@@ -1,6 +1,6 @@
 #include "channel/remote_session_ops.h"
 
-#include <span>
+#include <cstring>
 
 #include "pki/certificate_upn.h"
 #include "platform/text.h"
@@ -49,8 +49,14 @@ uint32_t CRemoteSessionOps::ReadCertificateUpn(std::u16string_view path, uint32_
     return GetCertificateUpn(*m_platform.certificates, cert.data(), cert.size(), upn);
 }
 
-size_t CRemoteSessionOps::FinishReply(uint8_t* reply, size_t capacity, size_t textOffset, uint32_t status) const {
-    if (status != 0) m_texts.AppendReplyResultText(std::span<uint8_t>(reply, capacity), textOffset, status);
+size_t CRemoteSessionOps::FinishReply(uint8_t* reply, size_t capacity, size_t textOffset, std::u16string_view text) {
+    const std::string utf8 = Utf16ToUtf8(text);
+    if (!utf8.empty() && utf8.size() + 1 <= kRemoteReplyTextRoom && textOffset + utf8.size() + 1 <= capacity) {
+        std::memcpy(reply + textOffset, utf8.data(), utf8.size());
+        reply[textOffset + utf8.size()] = 0;
+        const size_t length = ReadU16(reply + MsgHeader::kLengthOffset) + utf8.size();
+        WriteU16(reply + MsgHeader::kLengthOffset, static_cast<uint16_t>(length));
+    }
     return MsgHeader::kSize + ReadU16(reply + MsgHeader::kLengthOffset);
 }
 
@@ -87,12 +93,13 @@ uint32_t CRemoteSessionOps::HandleSessionControl(const RemotePhone& phone, const
     const bool found = m_hooks.FindSessionOfUpn && m_hooks.FindSessionOfUpn(upn, session, records);
     const uint32_t status = found ? ControlSession(request.operation, session, path, request.keySpec, upn, cert)
                                   : Result::UserSessionNotFound;
+    // The reply and the audit row carry the same text.
+    const std::u16string text = status != 0 ? m_texts.GetResultText(status) : std::u16string();
     WriteU32(message + MsgHeader::kStatusOffset, status);
     *reply = message;
-    *replySize = FinishReply(message, capacity, kSessionControlTextOffset, status);
+    *replySize = FinishReply(message, capacity, kSessionControlTextOffset, text);
 
     if (found) {
-        const std::u16string text = status != 0 ? m_texts.GetResultText(status) : std::u16string();
         if (m_hooks.WriteEventLine) {
             std::u16string line = u"Zentik:";
             line.append(m_config.g_strComputerName).append(u"|");
@@ -107,11 +114,13 @@ uint32_t CRemoteSessionOps::HandleSessionControl(const RemotePhone& phone, const
     return 0;
 }
 
-ShutdownOutcome CRemoteSessionOps::Shutdown(const ShutdownRequest& request, size_t records) {
+ShutdownOutcome CRemoteSessionOps::Shutdown(const ShutdownRequest& request, size_t records,
+                                            const RemotePhone& phone) {
     switch (request.operation) {
     case RemoteOperation::ShutdownStart:
         if (records >= 2) return {Result::OtherUserLoggedOn, request.delaySeconds};
-        return m_timer.Start(request.delaySeconds);
+        // A new countdown begins once this reply has gone out to the phone.
+        return m_timer.Start(request.delaySeconds, phone.IsReplySent);
     case RemoteOperation::ShutdownCancel: return m_timer.Cancel(request.delaySeconds);
     case RemoteOperation::ShutdownQuery: return m_timer.Query(request.delaySeconds);
     default: return {Result::NteBadData, request.delaySeconds};
@@ -135,15 +144,15 @@ uint32_t CRemoteSessionOps::HandleShutdownRequest(const RemotePhone& phone, cons
     size_t records = 0;
     const bool found = m_hooks.FindSessionOfUpn && m_hooks.FindSessionOfUpn(upn, session, records);
     const ShutdownOutcome outcome =
-        found ? Shutdown(request, records) : ShutdownOutcome {Result::UserNotLoggedOn, request.delaySeconds};
+        found ? Shutdown(request, records, phone) : ShutdownOutcome {Result::UserNotLoggedOn, request.delaySeconds};
+    const std::u16string text = outcome.status != 0 ? m_texts.GetResultText(outcome.status) : std::u16string();
     WriteU32(message + MsgHeader::kStatusOffset, outcome.status);
     WriteU32(message + MsgHeader::kSize + 4, outcome.seconds);
     *reply = message;
-    *replySize = FinishReply(message, capacity, kShutdownTextOffset, outcome.status);
+    *replySize = FinishReply(message, capacity, kShutdownTextOffset, text);
 
     // Queries are neither logged nor audited.
     if (found && request.operation != RemoteOperation::ShutdownQuery) {
-        const std::u16string text = outcome.status != 0 ? m_texts.GetResultText(outcome.status) : std::u16string();
         if (m_hooks.WriteEventLine) {
             std::u16string line = u"Zentik:";
             line.append(m_config.g_strComputerName).append(u"|").append(upn).append(u"|");

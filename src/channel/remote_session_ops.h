@@ -25,10 +25,13 @@
 
 namespace corvane {
 
-// The phone a request came from: its connection's device ID and name.
+// The phone a request came from: its connection's device ID and name, and whether that
+// connection is back to waiting for its next request (its reply written) or has ended. The
+// test may outlive the request and the connection; empty: there is nothing to wait for.
 struct RemotePhone {
     std::u16string_view deviceId;
     std::u16string_view deviceName;
+    std::function<bool()> IsReplySent;
 };
 
 // The operations' reach into the session monitor, the event log and the audit trail. An empty
@@ -78,9 +81,11 @@ private:
                                 std::u16string& upn);
     uint32_t ControlSession(uint32_t operation, const CUserLog& session, std::u16string_view path, uint32_t keySpec,
                             std::u16string_view upn, const std::vector<uint8_t>& cert);
-    ShutdownOutcome Shutdown(const ShutdownRequest& request, size_t records);
-    // Appends the status's text to a reply whose text starts at `textOffset`; the reply's size.
-    size_t FinishReply(uint8_t* reply, size_t capacity, size_t textOffset, uint32_t status) const;
+    ShutdownOutcome Shutdown(const ShutdownRequest& request, size_t records, const RemotePhone& phone);
+    // Appends the result text (as the audit row gets it) as UTF-8 with its NUL to a reply whose
+    // text starts at `textOffset`, unless it is empty or longer than 8192 bytes with its NUL;
+    // the reply's size.
+    static size_t FinishReply(uint8_t* reply, size_t capacity, size_t textOffset, std::u16string_view text);
 
     Platform& m_platform;
     const Configuration& m_config;

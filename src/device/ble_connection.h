@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "crypto/cipher.h"
@@ -20,6 +21,7 @@ namespace ServerState {
 constexpr uint32_t WaitingForRequest = 1;
 constexpr uint32_t HandlingRequest = 2;
 constexpr uint32_t SendingReply = 3;
+constexpr uint32_t Ended = 4;  // the server has left its loop; no request will follow
 }  // namespace ServerState
 
 // Secure states of a keyed channel.
@@ -35,7 +37,9 @@ struct BleConnection {
     uint32_t m_nKind = DeviceKind::BluetoothPhone;
     uint64_t m_hDevice = 0;          // the library's handle of the phone
     uint64_t m_hPassiveChannel = 0;  // the channel on which the phone sends its requests
-    std::atomic<uint32_t> m_nServerState {0};
+    // What the passive-channel server is doing (ServerState). Shared, so that a worker started by
+    // a request may still read it after the connection has been freed.
+    const std::shared_ptr<std::atomic<uint32_t>> m_pServerState = std::make_shared<std::atomic<uint32_t>>(0);
     // Set by the phone's hello.
     std::u16string m_strDeviceId;    // at most 39 characters
     std::u16string m_strDeviceName;  // at most 259 characters

@@ -163,11 +163,11 @@ void CBleService::PassiveChannelServer(BleConnection* connection) {
     IBleLibrary& ble = *Library();
     ReplyArena arena;
     for (;;) {
-        connection->m_nServerState = ServerState::WaitingForRequest;
+        *connection->m_pServerState = ServerState::WaitingForRequest;
         uint8_t* request = nullptr;
         size_t size = 0;
         if (ReadMessage(ble, connection->m_hPassiveChannel, kBleNoTimeout, arena, &request, &size) != 0) break;
-        connection->m_nServerState = ServerState::HandlingRequest;
+        *connection->m_pServerState = ServerState::HandlingRequest;
         uint8_t* reply = nullptr;
         size_t replySize = 0;
         uint32_t rc = HandleDeviceRequest ? HandleDeviceRequest(*connection, request, size, arena, &reply, &replySize)
@@ -178,11 +178,12 @@ void CBleService::PassiveChannelServer(BleConnection* connection) {
             reply = errorReply;
         }
         WriteU16(reply, MsgHeader::ReplyCode(ReadU16(request)));
-        connection->m_nServerState = ServerState::SendingReply;
+        *connection->m_pServerState = ServerState::SendingReply;
         if (WriteMessage(ble, reply, connection->m_hPassiveChannel) != 0) break;
         arena.Release();
     }
     arena.Release();
+    *connection->m_pServerState = ServerState::Ended;
     if (TeardownConnection) {
         TeardownConnection(connection);
     } else {

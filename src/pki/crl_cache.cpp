@@ -58,15 +58,28 @@ uint32_t CCrlCache::EnsureCrlFolders() {
 }
 
 uint32_t CCrlCache::OpenCrlStore() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_pStore) return 0;
-        m_pStore = std::make_unique<CCrlStore>();
-    }
-    return LoadCrlFolder(FolderPath(kCrlCacheFolder));
+    // A check that finds the store open relies on the kept lists being in it: the store is
+    // published only once its Cache folder has been loaded, and a check that comes meanwhile
+    // waits for that.
+    std::lock_guard<std::mutex> opening(m_openMutex);
+    if (Store()) return 0;
+    auto store = std::make_unique<CCrlStore>(m_platform.certificates);
+    const uint32_t rc = LoadCrlFolderInto(FolderPath(kCrlCacheFolder), *store);
+    // Open even when the folder could not be loaded: later checks use what there is.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pStore = std::move(store);
+    return rc;
 }
 
 uint32_t CCrlCache::LoadCrlFolder(std::u16string_view folder) {
+    // A folder loaded before the store was first opened: the store's own load comes first.
+    if (!Store()) {
+        if (uint32_t rc = OpenCrlStore()) return rc;
+    }
+    return LoadCrlFolderInto(folder, *Store());
+}
+
+uint32_t CCrlCache::LoadCrlFolderInto(std::u16string_view folder, CCrlStore& store) {
     IFolderFiles& files = *m_platform.folderFiles;
     bool directory = false;
     if (files.GetAttributes(folder, directory) != 0) return m_platform.system->CreateDirectories(folder);
@@ -75,12 +88,6 @@ uint32_t CCrlCache::LoadCrlFolder(std::u16string_view folder) {
     const uint32_t listed = files.ListFolder(folder, kCrlSuffix, entries);
     if (listed == WinError::FileNotFound || listed == WinError::PathNotFound) return 0;
     if (listed != 0) return listed;
-    CCrlStore* store = Store();
-    if (!store) {
-        // A folder loaded before the store was first opened: the store's own load comes first.
-        if (uint32_t rc = OpenCrlStore()) return rc;
-        store = Store();
-    }
     for (const FolderEntry& entry : entries) {
         // "x.crl.bak" and the like may come back from a listing by pattern; only ".crl" counts.
         if (entry.directory || !EndsWithNoCase(entry.name, kCrlSuffix)) continue;
@@ -88,9 +95,27 @@ uint32_t CCrlCache::LoadCrlFolder(std::u16string_view folder) {
         if (files.ReadWholeFile(m_platform.system->JoinPath(folder, entry.name), data) != 0) continue;
         DecodedCrl crl;
         if (!DecodeCrlFile(data.data(), data.size(), crl)) continue;
-        store->AddReplaceExisting(std::move(crl));
+        store.AddReplaceExisting(std::move(crl));
     }
     return 0;
+}
+
+void CCrlCache::ReportUnverifiable(const DecodedCrl& crl, uint32_t error) {
+    Sha1State sha;
+    std::array<uint8_t, 20> digest;
+    Sha1Init(sha);
+    Sha1Update(sha, crl.der.data(), crl.der.size());
+    Sha1Final(sha, digest.data());
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_reportedLists.insert(digest).second) return;
+    }
+    if (!m_platform.diagnostics) return;
+    std::u16string issuer = m_platform.certificates->NameToText(crl.issuer);
+    if (issuer.empty()) issuer = u"?";
+    m_platform.diagnostics->Writef(
+        "revocation list of \"%s\" cannot be verified (error 0x%08X); revocation is not checked with it",
+        Utf16ToUtf8(issuer).c_str(), error);
 }
 
 bool CCrlCache::DownloadCrl(std::u16string_view url, DecodedCrl& crl) {
@@ -125,9 +150,14 @@ uint32_t CCrlCache::CheckLocalCrls(const DecodedCertificate& cert, const CertCha
     if (uint32_t rc = LoadCrlFolder(FolderPath(kCrlOfflineFolder))) return rc;
     DecodedCertificate issuer;
     if (uint32_t rc = ChainIssuer(chain, issuer)) return rc;
+    std::vector<UnverifiableCrl> unverifiable;
+    const auto lists = Store()->FindIssuedBy(issuer, &unverifiable);
+    for (const UnverifiableCrl& list : unverifiable) {
+        if (list.crl->issuer == cert.issuer) ReportUnverifiable(*list.crl, list.error);
+    }
     // The time validity of a kept list plays no part: an expired list that names the
     // certificate still refuses it when nothing newer can be had.
-    for (const auto& crl : Store()->FindIssuedBy(issuer)) {
+    for (const auto& crl : lists) {
         if (crl->issuer == cert.issuer && CrlListsSerial(*crl, cert.serial)) return PkiResult::CertRevoked;
     }
     return 0;
@@ -135,7 +165,11 @@ uint32_t CCrlCache::CheckLocalCrls(const DecodedCertificate& cert, const CertCha
 
 uint32_t CCrlCache::CheckRevocation(const DecodedCertificate& cert, const CertChainResult& chain) {
     std::vector<std::u16string> urls;
-    if (m_platform.certificates->GetCrlUrls(cert, urls) != 0) return CheckLocalCrls(cert, chain);
+    const uint32_t read = m_platform.certificates->GetCrlUrls(cert, urls);
+    // Distribution points that are there but cannot be read end the check; a certificate that
+    // names none is checked against the local lists.
+    if (read == PkiResult::CertWrongUsage || read == WinError::OutOfMemory) return read;
+    if (read != 0) return CheckLocalCrls(cert, chain);
 
     // A downloaded list counts only when the certificate's issuer signed it; without a known
     // issuer no download can count, and the local lists decide.
@@ -145,7 +179,11 @@ uint32_t CCrlCache::CheckRevocation(const DecodedCertificate& cert, const CertCh
             DecodedCrl crl;
             if (!DownloadCrl(url, crl)) continue;
             // A list from somebody else is never kept: being newer, it would replace the genuine one.
-            if (crl.issuer != cert.issuer || !IsCrlIssuedBy(crl, issuer)) continue;
+            if (crl.issuer != cert.issuer) continue;
+            uint32_t error = 0;
+            const CrlIssuerCheck check = CheckCrlIssuer(m_platform.certificates, crl, issuer, &error);
+            if (check == CrlIssuerCheck::Unverifiable) ReportUnverifiable(crl, error);
+            if (check != CrlIssuerCheck::Issued) continue;
             SaveCrl(crl, issuer);
             return CrlListsSerial(crl, cert.serial) ? PkiResult::CertRevoked : 0;
         }

@@ -1,6 +1,6 @@
 // A certificate revocation list (X.509 v1 or v2 CertificateList, DER) read by the service itself:
-// its issuer, validity, revoked serial numbers, and the signed part with its signature, so that
-// the signature can be checked against the issuer's key with the service's own RSA engine.
+// its issuer, validity, revoked serial numbers, and the signed part with its signature. The
+// signature itself is checked by the platform's certificate library (crl_store.h).
 #pragma once
 
 #include <cstddef>

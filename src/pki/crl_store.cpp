@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
-#include "pki/alt_names.h"
-#include "pki/rsa_signature.h"
-
 namespace corvane {
 
-bool IsCrlIssuedBy(const DecodedCrl& crl, const DecodedCertificate& issuer) {
-    if (crl.issuer != issuer.subject || issuer.publicKeyAlgorithm != kOidRsa) return false;
-    return VerifyRsaSignature(crl.signatureAlgorithm, crl.der.data() + crl.tbsOffset, crl.tbsLength, crl.signature,
-                              issuer.publicKey);
+CrlIssuerCheck CheckCrlIssuer(ICertificates* certificates, const DecodedCrl& crl, const DecodedCertificate& issuer,
+                              uint32_t* error) {
+    if (!certificates || crl.issuer != issuer.subject) return CrlIssuerCheck::NotIssued;
+    const uint32_t rc = certificates->VerifyCrlSignature(crl.der, issuer);
+    if (rc == 0) return CrlIssuerCheck::Issued;
+    if (rc == CertError::NteBadSignature) return CrlIssuerCheck::NotIssued;
+    if (error) *error = rc;
+    return CrlIssuerCheck::Unverifiable;
 }
 
 void CCrlStore::AddReplaceExisting(DecodedCrl crl) {
@@ -30,14 +31,15 @@ bool CCrlStore::AddNewer(DecodedCrl crl, const DecodedCertificate& issuer) {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& existing : m_crls) {
         if (existing->der == shared->der) return false;
-        if (existing->thisUpdate >= shared->thisUpdate && IsCrlIssuedBy(*existing, issuer)) return false;
+        if (existing->thisUpdate >= shared->thisUpdate && IsIssuedBy(*existing, issuer)) return false;
     }
-    std::erase_if(m_crls, [&](const auto& existing) { return IsCrlIssuedBy(*existing, issuer); });
+    std::erase_if(m_crls, [&](const auto& existing) { return IsIssuedBy(*existing, issuer); });
     m_crls.push_back(std::move(shared));
     return true;
 }
 
-std::vector<std::shared_ptr<const DecodedCrl>> CCrlStore::FindIssuedBy(const DecodedCertificate& issuer) const {
+std::vector<std::shared_ptr<const DecodedCrl>> CCrlStore::FindIssuedBy(
+    const DecodedCertificate& issuer, std::vector<UnverifiableCrl>* unverifiable) const {
     std::vector<std::shared_ptr<const DecodedCrl>> snapshot;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -45,7 +47,14 @@ std::vector<std::shared_ptr<const DecodedCrl>> CCrlStore::FindIssuedBy(const Dec
     }
     std::vector<std::shared_ptr<const DecodedCrl>> found;
     for (auto& crl : snapshot) {
-        if (IsCrlIssuedBy(*crl, issuer)) found.push_back(std::move(crl));
+        uint32_t error = 0;
+        switch (CheckCrlIssuer(m_pCertificates, *crl, issuer, &error)) {
+        case CrlIssuerCheck::Issued: found.push_back(std::move(crl)); break;
+        case CrlIssuerCheck::Unverifiable:
+            if (unverifiable) unverifiable->push_back({std::move(crl), error});
+            break;
+        case CrlIssuerCheck::NotIssued: break;
+        }
     }
     return found;
 }

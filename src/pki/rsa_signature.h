@@ -1,10 +1,9 @@
-// RSA signature checks on the service's own engine: the public operation with a DER
-// RSAPublicKey, and the PKCS#1 v1.5 type-1 block around the signed data.
+// RSA signature checks of the key proof on the service's own engine: the public operation with a
+// DER RSAPublicKey, and the PKCS#1 v1.5 type-1 block around the signed data.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 namespace corvane {
@@ -18,10 +17,5 @@ uint32_t RsaPublicBlock(const std::vector<uint8_t>& publicKeyDer, const uint8_t*
 
 // The block is 0x00 0x01, at least eight 0xFF, 0x00, then exactly `data`.
 bool IsPkcs1Type1Block(const std::vector<uint8_t>& block, const uint8_t* data, size_t length);
-
-// A CRL's or certificate's signature with sha1/224/256/384/512WithRSAEncryption over `signedPart`,
-// checked against the RSA key `publicKeyDer`.
-bool VerifyRsaSignature(std::string_view algorithmOid, const uint8_t* signedPart, size_t signedLength,
-                        const std::vector<uint8_t>& signature, const std::vector<uint8_t>& publicKeyDer);
 
 }  // namespace corvane

@@ -1,7 +1,8 @@
 // X.509 certificates through the platform: decoding a DER certificate into the fields the key
 // proof and the revocation check read, building its chain for the client or server
-// authentication purpose with the NT authentication rule, and reading its CRL distribution
-// point URLs. Windows makes the CryptoAPI calls; POSIX uses OpenSSL with the trusted roots in
+// authentication purpose with the NT authentication rule, reading its CRL distribution point
+// URLs, and checking a CRL's signature with its issuer's key (any algorithm the platform's
+// certificate library knows: RSA PKCS#1 v1.5 and PSS, ECDSA, keys of any length). Windows makes the CryptoAPI calls; POSIX uses OpenSSL with the trusted roots in
 // $CORVANE_ROOT/etc/corvane/trust/*.pem and the NT authentication CAs in
 // $CORVANE_ROOT/etc/corvane/ntauth/*.pem.
 #pragma once
@@ -32,6 +33,8 @@ constexpr uint32_t CryptAsn1BadTag = 0x8009310B;   // CRYPT_E_ASN1_BADTAG: not a
 constexpr uint32_t CryptNotFound = 0x80092004;     // CRYPT_E_NOT_FOUND: no such object
 constexpr uint32_t CertUntrustedCa = 0x800B0112;   // CERT_E_UNTRUSTEDCA: the NT authentication rule failed
 constexpr uint32_t CertUntrustedRoot = 0x800B0109; // CERT_E_UNTRUSTEDROOT
+constexpr uint32_t NteBadSignature = 0x80090006;   // NTE_BAD_SIGNATURE: the signature does not verify
+constexpr uint32_t NteBadAlgId = 0x80090008;       // NTE_BAD_ALGID: an algorithm the library does not know
 }  // namespace CertError
 
 struct CertExtension {
@@ -69,6 +72,14 @@ public:
     // CryptGetObjectUrl (CRL distribution points, from the extension): 0 with the URLs, or the
     // error when the certificate names none.
     virtual uint32_t GetCrlUrls(const DecodedCertificate& cert, std::vector<std::u16string>& urls) = 0;
+    // CryptVerifyCertificateSignatureEx for a CRL (DER) with the public key of `issuer`: 0 when
+    // the signature verifies, NTE_BAD_SIGNATURE when it does not, and another error when the
+    // library cannot check it (a signature or key algorithm it does not know, a list or key that
+    // does not decode).
+    virtual uint32_t VerifyCrlSignature(const std::vector<uint8_t>& crlDer, const DecodedCertificate& issuer) = 0;
+    // A DER name as text ("CN=..., O=..."), in the order of its encoding; empty when it does not
+    // decode.
+    virtual std::u16string NameToText(const std::vector<uint8_t>& nameDer) = 0;
 };
 
 // CRL retrieval by URL (CryptRetrieveObjectByUrlW for a CRL object).

@@ -260,7 +260,13 @@ void CServiceObjects::WireBluetooth(CCorvaneApp& app) {
     WireRemoteSessionOps(config);
     phone.RemoteSessionOperation = [this](BleConnection& connection, const uint8_t* request, size_t size,
                                           ReplyArena& arena, uint8_t** reply, size_t* replySize) {
-        const RemotePhone from {connection.m_strDeviceId, connection.m_strDeviceName};
+        // The delayed shutdown waits for this reply to go out; it reads only the shared server
+        // state, which outlives the connection.
+        auto replySent = [state = connection.m_pServerState] {
+            const uint32_t now = state->load();
+            return now == ServerState::WaitingForRequest || now == ServerState::Ended;
+        };
+        const RemotePhone from {connection.m_strDeviceId, connection.m_strDeviceName, replySent};
         return m_pRemoteSessionOps->Handle(from, request, size, arena, reply, replySize);
     };
 }

@@ -19,7 +19,7 @@ uint32_t CShutdownTimer::State() {
     return m_state;
 }
 
-ShutdownOutcome CShutdownTimer::Start(uint32_t delaySeconds) {
+ShutdownOutcome CShutdownTimer::Start(uint32_t delaySeconds, std::function<bool()> isReplySent) {
     ShutdownOutcome outcome {0, delaySeconds};
     std::lock_guard<std::mutex> lock(m_mutex);
     m_cancel = false;
@@ -36,7 +36,7 @@ ShutdownOutcome CShutdownTimer::Start(uint32_t delaySeconds) {
     m_state = ShutdownTimerState::Running;
     m_delay = delaySeconds;
     m_startTick = m_clock.GetTickCount();
-    if (!m_threads.CreateThread([this] { Run(); })) {
+    if (!m_threads.CreateThread([this, isReplySent = std::move(isReplySent)] { Run(isReplySent); })) {
         // Nothing counts down: say so rather than promise a shutdown.
         m_state = ShutdownTimerState::None;
         outcome.status = kErrorNotEnoughMemory;
@@ -98,7 +98,14 @@ bool CShutdownTimer::Check(uint32_t& result) {
     return true;
 }
 
-uint32_t CShutdownTimer::Run() {
+uint32_t CShutdownTimer::Run(const std::function<bool()>& isReplySent) {
+    // The phone gets its reply before anything can shut the machine down.
+    if (isReplySent) {
+        const uint32_t since = m_clock.GetTickCount();
+        while (!isReplySent() && TicksSince(m_clock.GetTickCount(), since) < kShutdownReplyWaitMs) {
+            m_clock.Sleep(kShutdownReplyPollMs);
+        }
+    }
     m_clock.Sleep(kShutdownFirstCheckMs);
     uint32_t result = 0;
     while (!Check(result)) m_clock.Sleep(kShutdownCheckPeriodMs);

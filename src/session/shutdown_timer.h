@@ -1,6 +1,8 @@
 // The delayed shutdown a phone can start, shorten, cancel or query: one timer per process. Its
-// worker waits two seconds (the phone's reply goes out first), then checks every 100 ms for a
-// cancel and for the end of the delay, and shuts the machine down when the delay has passed.
+// worker first waits (at most ten seconds) until the connection that started it has written its
+// reply and is back to waiting for its next request, then two seconds more, then checks every
+// 100 ms for a cancel and for the end of the delay, and shuts the machine down when the delay
+// has passed.
 // A later start with a shorter delay restarts the countdown; a cancel stops it. The fields are
 // shared by every phone connection and the worker, so they are kept under a lock.
 #pragma once
@@ -23,6 +25,8 @@ constexpr uint32_t ShutdownStarted = 3;
 
 inline constexpr uint32_t kErrorCancelled = 1223;        // ERROR_CANCELLED
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t kShutdownReplyPollMs = 10;
+inline constexpr uint32_t kShutdownReplyWaitMs = 10000;
 inline constexpr uint32_t kShutdownFirstCheckMs = 2000;
 inline constexpr uint32_t kShutdownCheckPeriodMs = 100;
 inline constexpr uint32_t kShutdownCancelPollMs = 10;
@@ -42,8 +46,9 @@ public:
     CShutdownTimer& operator=(const CShutdownTimer&) = delete;
 
     // Operation 1: starts the countdown, or restarts a running one when `delaySeconds` is shorter
-    // than what remains (0x20000027 and the remaining seconds otherwise).
-    ShutdownOutcome Start(uint32_t delaySeconds);
+    // than what remains (0x20000027 and the remaining seconds otherwise). A new worker first
+    // waits until `isReplySent` (of the requesting connection) answers true.
+    ShutdownOutcome Start(uint32_t delaySeconds, std::function<bool()> isReplySent = {});
     // Operation 2: stops a running countdown and reports the seconds that were left; 0x20000025
     // when none is running.
     ShutdownOutcome Cancel(uint32_t delaySeconds);
@@ -53,7 +58,7 @@ public:
     uint32_t State();
     // The worker's body (run on its own thread; exposed so a test can run it where it likes):
     // 1223 when cancelled, else the shutdown's result.
-    uint32_t Run();
+    uint32_t Run(const std::function<bool()>& isReplySent = {});
     // One check of the worker: true when the countdown has ended, with its result in `result`.
     bool Check(uint32_t& result);
 

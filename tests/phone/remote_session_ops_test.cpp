@@ -132,7 +132,7 @@ protected:
     HeldThreads threads;
     CShutdownTimer timer {w.tp.clock, threads, [this] { return w.tp.sessions.InitiateShutdown(); }};
     CRemoteSessionOps ops {w.platform, config, w.proof, texts, timer};
-    RemotePhone phone {u"{6B29FC40-CA47-1067-B31D-00DD010662DA}", u"Pixel"};
+    RemotePhone phone {u"{6B29FC40-CA47-1067-B31D-00DD010662DA}", u"Pixel", {}};
     std::vector<CUserLog> sessions;
     std::vector<std::string> lines;
     std::vector<AuditRow> audits;
@@ -231,6 +231,53 @@ TEST_F(RemoteSessionTest, SessionControlRefusalsCarryTheirCodeAndText) {
     EXPECT_TRUE(w.tp.sessions.Disconnected().empty());
 }
 
+// A system without a message for any code: every text outside the service's own range is the
+// fallback with the code's number.
+class NoSystemMessages final : public ISystemMessages {
+public:
+    bool FormatSystemMessage(uint32_t, std::u16string&) override { return false; }
+};
+
+TEST_F(RemoteSessionTest, ACodeWithoutATextKeepsItsNumberInTheReplyAsInTheAuditRow) {
+    NoSystemMessages none;
+    const CMessageTexts bare {0x0409, none};
+    CRemoteSessionOps bareOps {w.platform, config, w.proof, bare, timer, ops.Hooks()};
+    const struct {
+        const char* label;
+        uint16_t code;
+        std::vector<uint8_t> payload;
+        uint32_t status;
+        const char* text;
+    } cases[] = {
+        {"logoff failing with a code of the service's range without a text", 0x3025, Fields({1}, "alice"),
+         0x20000099, "Unknown Error! : 536871065[0x20000099]"},
+        {"disconnect failing with a code the system has no message for", 0x3025, Fields({3}, "alice"), 0x0000ABCD,
+         "Unknown Error! : 43981[0x0000abcd]"},
+        {"shutdown whose countdown cannot start", 0x3029, Fields({1, 60, 1}, "alice"), 8,
+         "Unknown Error! : 8[0x00000008]"},
+    };
+    AddSession(u"alice", 4);
+    w.tp.sessions.logoffError = 0x20000099;
+    w.tp.sessions.disconnectError = 0x0000ABCD;
+    threads.failCreate = true;
+    for (const auto& c : cases) {
+        audits.clear();
+        const std::vector<uint8_t> request = Message(c.code, c.payload);
+        ReplyArena arena;
+        uint8_t* reply = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(bareOps.Handle(phone, request.data(), request.size(), arena, &reply, &size), 0u) << c.label;
+        EXPECT_EQ(ReadU32(reply + 4), c.status) << c.label;
+        const size_t textAt = c.code == 0x3025 ? 12 : 16;
+        ASSERT_GT(size, textAt) << c.label;
+        EXPECT_EQ(reply[size - 1], 0) << c.label;
+        const std::string text(reinterpret_cast<const char*>(reply + textAt), size - textAt - 1);
+        EXPECT_EQ(text, c.text) << c.label;
+        ASSERT_EQ(audits.size(), 1u) << c.label;
+        EXPECT_EQ(Utf16ToUtf8(audits[0].text), text) << c.label;
+    }
+}
+
 TEST_F(RemoteSessionTest, MalformedRequestsAndUnreadableCertificatesGetTheBareErrorAndLeaveNoTrace) {
     AddSession(u"alice", 4);
     std::vector<uint8_t> noNul = Fields({2}, "alice");
@@ -267,6 +314,11 @@ TEST_F(RemoteSessionTest, MalformedRequestsAndUnreadableCertificatesGetTheBareEr
 
 TEST_F(RemoteSessionTest, ShutdownStartsRestartsWithAShorterDelayAndRefusesALongerOne) {
     AddSession(u"alice", 4);
+    int repliesAsked = 0;
+    phone.IsReplySent = [&] {
+        ++repliesAsked;
+        return true;
+    };
     const uint32_t first = w.tp.clock.GetTickCount();
     Reply r = Shutdown(1, 60);
     EXPECT_EQ(r.code, 0xB029);
@@ -296,10 +348,12 @@ TEST_F(RemoteSessionTest, ShutdownStartsRestartsWithAShorterDelayAndRefusesALong
     EXPECT_TRUE(lines.empty());  // queries are neither logged nor audited
     EXPECT_TRUE(audits.empty());
 
-    // The countdown runs out 30 s after the restart, and the machine is shut down once.
+    // The countdown runs out 30 s after the restart, and the machine is shut down once; its
+    // worker first asked whether the phone's reply had gone out.
     uint32_t shutdownTick = 0;
     CShutdownTimer* t = &timer;
     threads.bodies[0]();
+    EXPECT_GT(repliesAsked, 0);
     shutdownTick = w.tp.clock.GetTickCount();
     EXPECT_EQ(t->State(), ShutdownTimerState::ShutdownStarted);
     EXPECT_EQ(w.tp.sessions.shutdowns, 1);

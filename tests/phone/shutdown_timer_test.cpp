@@ -44,6 +44,38 @@ TEST(ShutdownTimer, FiresOnceTheDelayHasPassedOnTheFakeClock) {
     }
 }
 
+TEST(ShutdownTimer, TheCountdownWaitsUntilTheRequestingConnectionHasSentItsReply) {
+    constexpr uint32_t kNever = UINT32_MAX;
+    const struct {
+        const char* label;
+        uint32_t sentAfterMs;  // when the connection is back to waiting for its next request
+        uint32_t firstCheckMs;  // the first check, after that wait and the two seconds after it
+    } cases[] = {
+        {"reply already sent", 0, kShutdownFirstCheckMs},
+        {"reply sent after 3005 ms", 3005, 3010 + kShutdownFirstCheckMs},
+        {"reply never sent: the wait ends after 10 s", kNever, kShutdownReplyWaitMs + kShutdownFirstCheckMs},
+    };
+    for (const auto& c : cases) {
+        FakeClock clock;
+        HeldThreads threads;
+        uint32_t firedAt = 0;
+        CShutdownTimer timer(clock, threads, [&] {
+            firedAt = clock.GetTickCount();
+            return 0u;
+        });
+        const uint32_t start = clock.GetTickCount();
+        int asked = 0;
+        ASSERT_EQ(timer.Start(0, [&] {
+            ++asked;
+            return c.sentAfterMs != kNever && clock.GetTickCount() - start >= c.sentAfterMs;
+        }).status, 0u);
+        ASSERT_EQ(threads.Count(), 1u);
+        threads.bodies[0]();
+        EXPECT_GT(asked, 0) << c.label;
+        EXPECT_EQ(firedAt - start, c.firstCheckMs) << c.label;
+    }
+}
+
 TEST(ShutdownTimer, ACancelStopsARunningWorkerBeforeItShutsDown) {
     FakeClock clock;
     FakeThreads threads;

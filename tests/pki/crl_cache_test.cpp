@@ -2,7 +2,10 @@
 // Cache and Offline folders, and lists that only count when the certificate's issuer signed them.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <future>
 
 #include "pki/crl_file.h"
 #include "pki/pki_results.h"
@@ -28,6 +31,19 @@ protected:
         const std::vector<uint8_t> der = SharedPki().MakeLeaf(spec).Der();
         ASSERT_EQ(w.certificates.DecodeCertificate(der.data(), der.size(), cert), 0u);
         ASSERT_EQ(CheckCertificateChain(w.certificates, w.tp.clock, cert, chain), 0u);
+    }
+    // A certificate of `ca` with the chain the chain engine gives for it: the certificate, then
+    // its CA.
+    void Issue(const TestCert& ca, long serial, const std::string& urls = "") {
+        LeafSpec spec;
+        spec.serial = serial;
+        spec.san = UpnSan("alice@corp.example");
+        spec.crlUrl = urls;
+        const std::vector<uint8_t> der = SharedPki().MakeLeaf(spec, ca).Der();
+        ASSERT_EQ(w.certificates.DecodeCertificate(der.data(), der.size(), cert), 0u);
+        chain = {};
+        chain.hasSimpleChain = true;
+        chain.elements = {der, ca.Der()};
     }
     // Serves `lists[url]` for a network retrieval of that URL; nothing from the cache.
     void Serve(std::map<std::u16string, std::vector<uint8_t>> lists) {
@@ -197,6 +213,169 @@ TEST_F(CrlCacheTest, KeptListsAreLoadedIntoTheStoreAtFirstUse) {
 TEST_F(CrlCacheTest, AChainWithoutASimpleChainIsAnInternalError) {
     Make(kRevokedSerial);
     EXPECT_EQ(w.crls.CheckLocalCrls(cert, CertChainResult {}), PkiResult::NteFail);
+}
+
+TEST_F(CrlCacheTest, ListsSignedWithRsaPssWithP256OrWithAKeyOfAnyLengthAreVerified) {
+    TestPki& pki = SharedPki();
+    TestKey rsaForger(1024);
+    TestKey p256Forger = TestKey::P256();
+    TestKey oddForger(1025);
+    const struct {
+        const char* label;
+        const TestCert& ca;
+        const TestKey& forger;
+        CrlPadding padding;
+    } cases[] = {
+        {"RSA-PSS", pki.pssCa, rsaForger, CrlPadding::Pss},
+        {"P-256", pki.p256Ca, p256Forger, CrlPadding::Pkcs1},
+        {"RSA key of 1025 bits", pki.oddRsaCa, oddForger, CrlPadding::Pkcs1},
+    };
+    for (const auto& c : cases) {
+        // Downloaded: the CA's list refuses the certificate it names.
+        Issue(c.ca, kRevokedSerial, "http://crl.corp.example/ca.crl");
+        Serve({{u"http://crl.corp.example/ca.crl", pki.MakeCrl(c.ca, c.ca.key, {kRevokedSerial}, c.padding)}});
+        EXPECT_EQ(w.crls.CheckRevocation(cert, chain), PkiResult::CertRevoked) << c.label;
+
+        // Kept in Offline: the CA's list refuses; a forged one of the same kind refuses nothing.
+        Issue(c.ca, kGoodSerial);
+        const std::string offline = w.CrlFolder("Offline") + "/" + c.label;
+        WriteFile(offline + " forged.crl", pki.MakeCrl(c.ca, c.forger, {kGoodSerial}, c.padding));
+        EXPECT_EQ(w.crls.CheckRevocation(cert, chain), 0u) << c.label;
+        Issue(c.ca, kRevokedSerial);
+        EXPECT_EQ(w.crls.CheckRevocation(cert, chain), PkiResult::CertRevoked) << c.label;
+    }
+    EXPECT_TRUE(w.tp.DiagnosticLines().empty());
+}
+
+TEST_F(CrlCacheTest, AListTheLibraryCannotCheckRefusesNothingAndItsIssuerIsNamedOnce) {
+    Make(kRevokedSerial, "http://crl.corp.example/ca.crl");
+    // The CA's list under a signature algorithm nobody knows (1.2.840.113549.1.1.127).
+    std::vector<uint8_t> unknown = SharedPki().MakeCrl({kRevokedSerial});
+    const std::vector<uint8_t> sha256Rsa = {0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b};
+    int replaced = 0;
+    for (auto at = unknown.begin(); (at = std::search(at, unknown.end(), sha256Rsa.begin(), sha256Rsa.end())) !=
+                                    unknown.end();
+         ++replaced) {
+        at += sha256Rsa.size();
+        at[-1] = 0x7f;
+    }
+    ASSERT_EQ(replaced, 2);  // the signed algorithm and the outer one
+    Serve({{u"http://crl.corp.example/ca.crl", unknown}});
+    EXPECT_EQ(w.crls.CheckRevocation(cert, chain), 0u);
+    EXPECT_TRUE(CacheFiles().empty());
+    WriteFile(w.CrlFolder("Offline") + "/unknown.crl", unknown);
+    EXPECT_EQ(w.crls.CheckRevocation(cert, chain), 0u);
+
+    const auto lines = w.tp.DiagnosticLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("CN=Corvane Test Issuing CA"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("cannot be verified"), std::string::npos) << lines[0];
+}
+
+// Folder files that hold the first read of a file of the Cache folder until the test lets it go.
+class HeldCacheRead final : public IFolderFiles {
+public:
+    explicit HeldCacheRead(IFolderFiles& inner) : m_inner(inner) {}
+    uint32_t GetAttributes(std::u16string_view path, bool& directory) override {
+        return m_inner.GetAttributes(path, directory);
+    }
+    uint32_t CreateFolder(std::u16string_view path) override { return m_inner.CreateFolder(path); }
+    uint32_t ListFolder(std::u16string_view folder, std::u16string_view suffix,
+                        std::vector<FolderEntry>& entries) override {
+        return m_inner.ListFolder(folder, suffix, entries);
+    }
+    uint32_t ReadWholeFile(std::u16string_view path, std::vector<uint8_t>& data) override {
+        if (path.find(u"Cache") != std::u16string_view::npos) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_bHolding) {
+                m_bHolding = true;
+                m_changed.notify_all();
+                m_changed.wait(lock, [this] { return m_bReleased; });
+            }
+        }
+        return m_inner.ReadWholeFile(path, data);
+    }
+    uint32_t WriteWholeFile(std::u16string_view path, const uint8_t* data, size_t size) override {
+        return m_inner.WriteWholeFile(path, data, size);
+    }
+    bool WaitUntilHolding() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(30), [this] { return m_bHolding; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bReleased = true;
+        m_changed.notify_all();
+    }
+
+private:
+    IFolderFiles& m_inner;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_bHolding = false;
+    bool m_bReleased = false;
+};
+
+TEST_F(CrlCacheTest, AFirstCheckWhileTheKeptListsAreLoadingWaitsForThem) {
+    Make(kRevokedSerial);
+    WriteFile(w.CrlFolder("Cache") + "/0123456789abcdef0123456789abcdef.crl", SharedPki().MakeCrl({kRevokedSerial}));
+    HeldCacheRead held(w.files);
+    w.platform.folderFiles = &held;
+
+    auto loading = std::async(std::launch::async, [&] { return w.crls.CheckRevocation(cert, chain); });
+    ASSERT_TRUE(held.WaitUntilHolding());
+    auto meanwhile = std::async(std::launch::async, [&] { return w.crls.CheckRevocation(cert, chain); });
+    // Time for a check that does not wait to decide without the kept list; one that waits
+    // decides only after the release.
+    meanwhile.wait_for(std::chrono::milliseconds(300));
+    held.Release();
+    EXPECT_EQ(loading.get(), PkiResult::CertRevoked);
+    EXPECT_EQ(meanwhile.get(), PkiResult::CertRevoked);
+}
+
+// The certificate library with distribution points that answer with a given error.
+class UrlReadError final : public ICertificates {
+public:
+    UrlReadError(ICertificates& inner, uint32_t error) : m_inner(inner), m_error(error) {}
+    uint32_t DecodeCertificate(const uint8_t* der, size_t size, DecodedCertificate& out) override {
+        return m_inner.DecodeCertificate(der, size, out);
+    }
+    uint32_t BuildChain(const DecodedCertificate& cert, FileTime at, CertChainResult& out) override {
+        return m_inner.BuildChain(cert, at, out);
+    }
+    uint32_t GetCrlUrls(const DecodedCertificate&, std::vector<std::u16string>& urls) override {
+        urls.clear();
+        return m_error;
+    }
+    uint32_t VerifyCrlSignature(const std::vector<uint8_t>& crl, const DecodedCertificate& issuer) override {
+        return m_inner.VerifyCrlSignature(crl, issuer);
+    }
+    std::u16string NameToText(const std::vector<uint8_t>& name) override { return m_inner.NameToText(name); }
+
+private:
+    ICertificates& m_inner;
+    uint32_t m_error;
+};
+
+TEST_F(CrlCacheTest, DistributionPointsThatCannotBeReadEndTheCheckWithTheirError) {
+    Make(kRevokedSerial, "http://crl.corp.example/ca.crl");
+    WriteFile(w.CrlFolder("Offline") + "/genuine.crl", SharedPki().MakeCrl({kRevokedSerial}));
+    const struct {
+        const char* label;
+        uint32_t error;
+        uint32_t result;
+    } cases[] = {
+        {"none named: the local lists decide", 0x80092004, PkiResult::CertRevoked},
+        {"named but unreadable", 0x80090349, 0x80090349},
+        {"no room for them", 14, 14},
+    };
+    for (const auto& c : cases) {
+        UrlReadError failing(w.certificates, c.error);
+        w.platform.certificates = &failing;
+        EXPECT_EQ(w.crls.CheckRevocation(cert, chain), c.result) << c.label;
+        w.platform.certificates = &w.certificates;
+    }
+    EXPECT_TRUE(w.retriever.Calls().empty());
 }
 
 TEST(CrlFile, Base64TextWithHeadersAndWhiteSpaceDecodesAndAnythingElseDoesNot) {

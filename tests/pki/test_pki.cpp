@@ -49,10 +49,10 @@ void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
 
 std::vector<uint8_t> Bytes(const unsigned char* p, int n) { return std::vector<uint8_t>(p, p + n); }
 
-TestCert MakeCert(const std::string& subject, long serial, const TestCert* issuer, bool isCa, int bits,
+TestCert MakeCert(const std::string& subject, long serial, const TestCert* issuer, bool isCa, TestKey key,
                   const std::string& notBefore = "20200101000000Z", const std::string& notAfter = "20400101000000Z") {
     TestCert c;
-    c.key = TestKey(bits);
+    c.key = std::move(key);
     c.x509 = X509_new();
     X509_set_version(c.x509, 2);
     ASN1_INTEGER_set(X509_get_serialNumber(c.x509), serial);
@@ -80,6 +80,12 @@ void Sign(TestCert& c, const TestKey& signer) { Check(X509_sign(c.x509, signer.p
 TestKey::TestKey(int bits) {
     pkey = EVP_RSA_gen(static_cast<unsigned>(bits));
     Check(pkey != nullptr, "key");
+}
+TestKey TestKey::P256() {
+    TestKey key;
+    key.pkey = EVP_EC_gen("P-256");
+    Check(key.pkey != nullptr, "P-256 key");
+    return key;
 }
 TestKey::~TestKey() { EVP_PKEY_free(pkey); }
 TestKey::TestKey(TestKey&& other) noexcept : pkey(other.pkey) { other.pkey = nullptr; }
@@ -124,18 +130,24 @@ std::string TestCert::Pem() const {
 std::string UpnSan(const std::string& upn) { return "otherName:1.3.6.1.4.1.311.20.2.3;UTF8:" + upn; }
 
 TestPki::TestPki() {
-    root = MakeCert("CN=Corvane Test Root,O=Corvane Tests", 1, nullptr, true, 2048);
+    root = MakeCert("CN=Corvane Test Root,O=Corvane Tests", 1, nullptr, true, TestKey(2048));
     Sign(root, root.key);
-    ca = MakeCert("CN=Corvane Test Issuing CA,O=Corvane Tests", 2, &root, true, 2048);
+    ca = MakeCert("CN=Corvane Test Issuing CA,O=Corvane Tests", 2, &root, true, TestKey(2048));
     Sign(ca, root.key);
-    otherCa = MakeCert("CN=Corvane Other CA,O=Corvane Tests", 3, &root, true, 1024);
+    otherCa = MakeCert("CN=Corvane Other CA,O=Corvane Tests", 3, &root, true, TestKey(1024));
     Sign(otherCa, root.key);
-    strangerRoot = MakeCert("CN=Stranger Root", 4, nullptr, true, 1024);
+    strangerRoot = MakeCert("CN=Stranger Root", 4, nullptr, true, TestKey(1024));
     Sign(strangerRoot, strangerRoot.key);
+    pssCa = MakeCert("CN=Corvane PSS CA,O=Corvane Tests", 5, &root, true, TestKey(1024));
+    Sign(pssCa, root.key);
+    p256Ca = MakeCert("CN=Corvane P-256 CA,O=Corvane Tests", 6, &root, true, TestKey::P256());
+    Sign(p256Ca, root.key);
+    oddRsaCa = MakeCert("CN=Corvane Odd Key CA,O=Corvane Tests", 7, &root, true, TestKey(1025));
+    Sign(oddRsaCa, root.key);
 }
 
 TestCert TestPki::MakeLeaf(const LeafSpec& spec, const TestCert& issuer) const {
-    TestCert c = MakeCert(spec.subject, spec.serial, &issuer, false, 1024, spec.notBefore, spec.notAfter);
+    TestCert c = MakeCert(spec.subject, spec.serial, &issuer, false, TestKey(1024), spec.notBefore, spec.notAfter);
     AddExtension(c.x509, issuer.x509, NID_key_usage, "critical,digitalSignature,keyEncipherment");
     if (!spec.eku.empty()) AddExtension(c.x509, issuer.x509, NID_ext_key_usage, spec.eku);
     if (!spec.rawSan.empty()) {
@@ -154,8 +166,23 @@ TestCert TestPki::MakeLeaf(const LeafSpec& spec, const TestCert& issuer) const {
     return c;
 }
 
+static std::vector<uint8_t> MakeSignedCrl(const TestCert& issuer, const TestKey& signer,
+                                          const std::vector<long>& revoked, const std::string& thisUpdate,
+                                          const std::string& nextUpdate, CrlPadding padding);
+
 std::vector<uint8_t> TestPki::MakeCrl(const TestCert& issuer, const TestKey& signer, const std::vector<long>& revoked,
                                       const std::string& thisUpdate, const std::string& nextUpdate) const {
+    return MakeSignedCrl(issuer, signer, revoked, thisUpdate, nextUpdate, CrlPadding::Pkcs1);
+}
+
+std::vector<uint8_t> TestPki::MakeCrl(const TestCert& issuer, const TestKey& signer, const std::vector<long>& revoked,
+                                      CrlPadding padding) const {
+    return MakeSignedCrl(issuer, signer, revoked, "20250601000000Z", "20350101000000Z", padding);
+}
+
+static std::vector<uint8_t> MakeSignedCrl(const TestCert& issuer, const TestKey& signer,
+                                          const std::vector<long>& revoked, const std::string& thisUpdate,
+                                          const std::string& nextUpdate, CrlPadding padding) {
     X509_CRL* crl = X509_CRL_new();
     X509_CRL_set_version(crl, 1);
     X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer.x509));
@@ -176,7 +203,17 @@ std::vector<uint8_t> TestPki::MakeCrl(const TestCert& issuer, const TestKey& sig
     }
     ASN1_TIME_free(t);
     X509_CRL_sort(crl);
-    Check(X509_CRL_sign(crl, signer.pkey, EVP_sha256()) > 0, "CRL signature");
+    if (padding == CrlPadding::Pss) {
+        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+        EVP_PKEY_CTX* keyCtx = nullptr;
+        Check(EVP_DigestSignInit(ctx, &keyCtx, EVP_sha256(), nullptr, signer.pkey) > 0, "PSS init");
+        Check(EVP_PKEY_CTX_set_rsa_padding(keyCtx, RSA_PKCS1_PSS_PADDING) > 0, "PSS padding");
+        Check(EVP_PKEY_CTX_set_rsa_pss_saltlen(keyCtx, RSA_PSS_SALTLEN_DIGEST) > 0, "PSS salt");
+        Check(X509_CRL_sign_ctx(crl, ctx) > 0, "CRL PSS signature");
+        EVP_MD_CTX_free(ctx);
+    } else {
+        Check(X509_CRL_sign(crl, signer.pkey, EVP_sha256()) > 0, "CRL signature");
+    }
     unsigned char* out = nullptr;
     const int n = i2d_X509_CRL(crl, &out);
     std::vector<uint8_t> der = Bytes(out, n);

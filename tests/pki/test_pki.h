@@ -14,7 +14,10 @@ namespace corvane::test {
 
 struct TestKey {
     TestKey() = default;
+    // An RSA key of `bits` bits (any length, not only whole bytes).
     explicit TestKey(int bits);
+    // An ECDSA key on the P-256 curve.
+    static TestKey P256();
     ~TestKey();
     TestKey(const TestKey&) = delete;
     TestKey& operator=(const TestKey&) = delete;
@@ -52,6 +55,10 @@ struct LeafSpec {
     std::string crlUrl;  // a CRL distribution point URI; empty for none
 };
 
+// How a CRL is signed: RSA PKCS#1 v1.5 (or ECDSA for an EC key) with SHA-256, or RSA-PSS with
+// SHA-256.
+enum class CrlPadding { Pkcs1, Pss };
+
 // The subjectAltName value of a principal name.
 std::string UpnSan(const std::string& upn);
 
@@ -70,6 +77,8 @@ public:
                                  const std::string& thisUpdate = "20250601000000Z",
                                  const std::string& nextUpdate = "20350101000000Z") const;
     std::vector<uint8_t> MakeCrl(const std::vector<long>& revoked) const { return MakeCrl(ca, ca.key, revoked); }
+    std::vector<uint8_t> MakeCrl(const TestCert& issuer, const TestKey& signer, const std::vector<long>& revoked,
+                                 CrlPadding padding) const;
 
     // Writes the root to <root>/etc/corvane/trust/root.pem, the second CA beside it, and the
     // issuing CA to <root>/etc/corvane/ntauth/ca.pem.
@@ -83,6 +92,11 @@ public:
     TestCert ca;
     TestCert otherCa;     // issued by the root, not an NT authentication CA
     TestCert strangerRoot;  // trusted by nobody
+    // Issuing CAs of the root whose lists need more than RSA PKCS#1 v1.5 with a whole-byte key:
+    // one signing its lists with RSA-PSS, one with a P-256 key, one with a 1025-bit RSA key.
+    TestCert pssCa;
+    TestCert p256Ca;
+    TestCert oddRsaCa;
 };
 
 std::string PemOfCrl(const std::vector<uint8_t>& der);

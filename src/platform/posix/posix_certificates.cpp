@@ -251,4 +251,47 @@ uint32_t PosixCertificates::GetCrlUrls(const DecodedCertificate& cert, std::vect
     return urls.empty() ? CertError::CryptNotFound : 0;
 }
 
+uint32_t PosixCertificates::VerifyCrlSignature(const std::vector<uint8_t>& crlDer, const DecodedCertificate& issuer) {
+    X509Ptr ca = ParseDer(issuer.der.data(), issuer.der.size());
+    if (!ca || crlDer.empty() || crlDer.size() > static_cast<size_t>(INT32_MAX)) {
+        ERR_clear_error();
+        return CertError::CryptAsn1BadTag;
+    }
+    const unsigned char* p = crlDer.data();
+    std::unique_ptr<X509_CRL, decltype(&X509_CRL_free)> crl(
+        d2i_X509_CRL(nullptr, &p, static_cast<long>(crlDer.size())), X509_CRL_free);
+    if (!crl || p != crlDer.data() + crlDer.size()) {
+        ERR_clear_error();
+        return CertError::CryptAsn1BadTag;
+    }
+    EVP_PKEY* key = X509_get0_pubkey(ca.get());
+    // 1: verified; 0: a signature that does not verify; below 0: an algorithm, parameter or key
+    // the library cannot use for it.
+    const int rc = key ? X509_CRL_verify(crl.get(), key) : -1;
+    ERR_clear_error();
+    if (rc == 1) return 0;
+    return rc == 0 ? CertError::NteBadSignature : CertError::NteBadAlgId;
+}
+
+std::u16string PosixCertificates::NameToText(const std::vector<uint8_t>& nameDer) {
+    if (nameDer.empty() || nameDer.size() > static_cast<size_t>(INT32_MAX)) return {};
+    const unsigned char* p = nameDer.data();
+    X509_NAME* name = d2i_X509_NAME(nullptr, &p, static_cast<long>(nameDer.size()));
+    std::u16string text;
+    if (name && p == nameDer.data() + nameDer.size()) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        // "CN=..., O=..." in the order of the encoding, UTF-8 kept as it is.
+        const unsigned long flags = XN_FLAG_SEP_CPLUS_SPC | (ASN1_STRFLGS_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+        if (bio && X509_NAME_print_ex(bio, name, 0, flags) >= 0) {
+            char* data = nullptr;
+            const long n = BIO_get_mem_data(bio, &data);
+            if (data && n > 0) text = Utf8ToUtf16(std::string_view(data, static_cast<size_t>(n)));
+        }
+        BIO_free(bio);
+    }
+    X509_NAME_free(name);
+    ERR_clear_error();
+    return text;
+}
+
 }  // namespace corvane::posix

@@ -16,6 +16,8 @@ public:
     uint32_t DecodeCertificate(const uint8_t* der, size_t size, DecodedCertificate& out) override;
     uint32_t BuildChain(const DecodedCertificate& cert, FileTime at, CertChainResult& out) override;
     uint32_t GetCrlUrls(const DecodedCertificate& cert, std::vector<std::u16string>& urls) override;
+    uint32_t VerifyCrlSignature(const std::vector<uint8_t>& crlDer, const DecodedCertificate& issuer) override;
+    std::u16string NameToText(const std::vector<uint8_t>& nameDer) override;
 
 private:
     std::string m_trustDir;

@@ -123,6 +123,41 @@ uint32_t Win32Certificates::GetCrlUrls(const DecodedCertificate& decoded, std::v
     return urls.empty() ? static_cast<uint32_t>(CertError::CryptNotFound) : 0;
 }
 
+uint32_t Win32Certificates::VerifyCrlSignature(const std::vector<uint8_t>& crlDer, const DecodedCertificate& issuer) {
+    CertContext ca(issuer.der.data(), issuer.der.size());
+    if (!ca.get()) return ::GetLastError();
+    PCCRL_CONTEXT crl =
+        crlDer.empty() ? nullptr
+                       : ::CertCreateCRLContext(X509_ASN_ENCODING, crlDer.data(), static_cast<DWORD>(crlDer.size()));
+    if (!crl) return crlDer.empty() ? static_cast<uint32_t>(CertError::CryptAsn1BadTag) : ::GetLastError();
+    uint32_t result = 0;
+    // NTE_BAD_SIGNATURE when the signature does not verify; another error (NTE_BAD_ALGID, ...)
+    // when CryptoAPI cannot check it.
+    if (!::CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CRL,
+                                             const_cast<CRL_CONTEXT*>(crl), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                                             const_cast<CERT_CONTEXT*>(ca.get()), 0, nullptr)) {
+        result = ::GetLastError();
+        if (result == 0) result = CertError::NteBadSignature;
+    }
+    ::CertFreeCRLContext(crl);
+    return result;
+}
+
+std::u16string Win32Certificates::NameToText(const std::vector<uint8_t>& nameDer) {
+    if (nameDer.empty()) return {};
+    CERT_NAME_BLOB blob;
+    blob.cbData = static_cast<DWORD>(nameDer.size());
+    blob.pbData = const_cast<BYTE*>(nameDer.data());
+    const DWORD type = CERT_X500_NAME_STR;
+    const DWORD size = ::CertNameToStrW(X509_ASN_ENCODING, &blob, type, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring text(size, L'\0');
+    const DWORD written = ::CertNameToStrW(X509_ASN_ENCODING, &blob, type, text.data(), size);
+    if (written <= 1) return {};
+    text.resize(written - 1);
+    return FromWide(text.c_str());
+}
+
 uint32_t Win32CrlRetriever::RetrieveCrl(std::u16string_view url, uint32_t flags, uint32_t timeoutMs,
                                         std::vector<uint8_t>& der) {
     der.clear();
