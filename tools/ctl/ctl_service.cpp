@@ -28,7 +28,7 @@ int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
 }  // namespace
 
 int RunStatus(const Args& args) {
-    if (!args.empty()) return Fail("usage: corvane-ctl status");
+    if (!args.empty()) return UsageFail("usage: corvane-ctl status");
     posix::ControlReply reply;
     const int err = posix::SendControl(SocketPath(), {Svc::ControlInterrogate, 0, 0}, reply);
     if (NotRunning(err)) {
@@ -41,7 +41,7 @@ int RunStatus(const Args& args) {
 }
 
 int RunStop(const Args& args) {
-    if (!args.empty()) return Fail("usage: corvane-ctl stop");
+    if (!args.empty()) return UsageFail("usage: corvane-ctl stop");
     posix::ControlReply reply;
     if (int rc = Send({Svc::ControlStop, 0, 0}, reply)) return rc;
     if (reply.result != 0) return Fail("the service refused the stop control (error " + std::to_string(reply.result) + ")");
@@ -60,7 +60,7 @@ int RunStop(const Args& args) {
 }
 
 int RunPower(const Args& args) {
-    if (args.size() != 1) return Fail("usage: corvane-ctl power resume|suspend|EVENT-TYPE");
+    if (args.size() != 1) return UsageFail("usage: corvane-ctl power resume|suspend|EVENT-TYPE");
     uint32_t eventType = 0;
     if (args[0] == "resume") {
         eventType = Svc::PbtApmResumeAutomatic;
@@ -69,7 +69,7 @@ int RunPower(const Args& args) {
     } else if (auto n = ParseNumber(args[0])) {
         eventType = *n;
     } else {
-        return Fail("unknown power event '" + args[0] + "'");
+        return UsageFail("unknown power event '" + args[0] + "'");
     }
     posix::ControlReply reply;
     if (int rc = Send({Svc::ControlPowerEvent, eventType, 0}, reply)) return rc;
@@ -78,11 +78,11 @@ int RunPower(const Args& args) {
 }
 
 int RunControl(const Args& args) {
-    if (args.empty() || args.size() > 3) return Fail("usage: corvane-ctl control CODE [EVENT-TYPE [SESSION-ID]]");
+    if (args.empty() || args.size() > 3) return UsageFail("usage: corvane-ctl control CODE [EVENT-TYPE [SESSION-ID]]");
     uint32_t values[3] = {0, 0, 0};
     for (size_t i = 0; i < args.size(); ++i) {
         auto n = ParseNumber(args[i]);
-        if (!n) return Fail("not a number: '" + args[i] + "'");
+        if (!n) return UsageFail("not a number: '" + args[i] + "'");
         values[i] = *n;
     }
     posix::ControlReply reply;
