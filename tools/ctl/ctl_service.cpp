@@ -6,10 +6,14 @@
 #include <cstring>
 #include <thread>
 
+#include "audit/audit_database.h"
+#include "audit/audit_reader.h"
 #include "ctl_commands.h"
 #include "ctl_numbers.h"
 #include "platform/posix/control_protocol.h"
+#include "platform/posix/posix_system.h"
 #include "platform/posix/state_root.h"
+#include "platform/text.h"
 #include "platform/types.h"
 
 namespace corvane::ctl {
@@ -18,6 +22,16 @@ namespace {
 bool NotRunning(int err) { return err == ENOENT || err == ECONNREFUSED; }
 
 std::string SocketPath() { return posix::StateRoot::FromEnvironment().ControlSocketPath(); }
+
+// A second line when the audit file is there but the service cannot keep rows in it.
+void PrintAuditTrailProblem() {
+    posix::PosixSystem system(posix::StateRoot::FromEnvironment());
+    std::u16string directory;
+    std::u16string path;
+    if (GetAuditDbPath(system, directory, path) != 0) return;
+    const std::string reason = ProbeAuditFile(path, kAuditPassphrase);
+    if (!reason.empty()) std::printf("audit trail off: %s %s\n", Utf16ToUtf8(path).c_str(), reason.c_str());
+}
 
 int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
     const int err = posix::SendControl(SocketPath(), request, reply);
@@ -33,10 +47,12 @@ int RunStatus(const Args& args) {
     const int err = posix::SendControl(SocketPath(), {Svc::ControlInterrogate, 0, 0}, reply);
     if (NotRunning(err)) {
         std::printf("%u %s\n", Svc::Stopped, ServiceStateName(Svc::Stopped));
+        PrintAuditTrailProblem();
         return 0;
     }
     if (err != 0) return Fail(std::string("control socket: ") + std::strerror(err));
     std::printf("%u %s\n", reply.state, ServiceStateName(reply.state));
+    PrintAuditTrailProblem();
     return 0;
 }
 
