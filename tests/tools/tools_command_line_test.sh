@@ -7,13 +7,21 @@
 set -euo pipefail
 # shellcheck source=tests/support/scene_netns.sh
 source "$(dirname "$0")/../support/scene_netns.sh"
-corvane=$1 ctl=$2 phone=$3 lanphone=$4 logonsink=$5 logon=$6
+corvane=$1 ctl=$2 phone=$3 lanphone=$4 logonsink=$5 logon=$6 card=$7
 export CORVANE_ROOT=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$CORVANE_ROOT"' EXIT
 fail() { echo "FAIL: $*"; cat "$CORVANE_ROOT/service.log" 2>/dev/null || true; exit 1; }
 
+# expect_usage COMMAND...: bad use exits 2 with one line on stderr.
+expect_usage() {
+  local rc=0 err
+  err=$("$@" 2>&1 >/dev/null) || rc=$?
+  [[ $rc == 2 ]] || fail "'$*' exited $rc ($err)"
+  [[ $(printf '%s\n' "$err" | wc -l) == 1 ]] || fail "'$*' printed more than one line: $err"
+}
+
 # Help and version, each as the whole argument list, on an empty state root that stays empty.
-for program in "$corvane" "$ctl" "$phone" "$lanphone" "$logonsink" "$logon"; do
+for program in "$corvane" "$ctl" "$phone" "$lanphone" "$logonsink" "$logon" "$card"; do
   name=$(basename "$program")
   for word in --help -h '/?' --version; do
     out=$("$program" "$word" 2>&1) || fail "$name $word exited $?"
@@ -23,13 +31,26 @@ for program in "$corvane" "$ctl" "$phone" "$lanphone" "$logonsink" "$logon"; do
 done
 [[ -z "$(ls -A "$CORVANE_ROOT")" ]] || fail "help or version left state behind: $(find "$CORVANE_ROOT")"
 
+# The card player without a resource manager or a reader: one line each, and an insert that
+# failed (or a card process that is gone) leaves no pid file to refuse the next insert.
+export CORVANE_CARD_DIR=$CORVANE_ROOT/cards PCSCLITE_CSOCK_NAME=$CORVANE_ROOT/no-pcscd.sock CORVANE_VPCD_PORT=1
+reader="Virtual PCD 00 01"
+for attempt in first second; do
+  rc=0; "$card" insert "$reader" --wait 200 2>"$CORVANE_ROOT/card.err" || rc=$?
+  [[ $rc == 1 && $(wc -l <"$CORVANE_ROOT/card.err") == 1 ]] || fail "$attempt insert without pcscd: $rc $(cat "$CORVANE_ROOT/card.err")"
+  ! grep -q "already" "$CORVANE_ROOT/card.err" || fail "$attempt insert refused by a leftover pid file"
+  [[ ! -e "$CORVANE_CARD_DIR/Virtual_PCD_00_01.pid" ]] || fail "a failed insert left its pid file"
+done
+echo 2147483647 >"$CORVANE_CARD_DIR/Virtual_PCD_00_01.pid"
+"$card" insert "$reader" --wait 200 2>"$CORVANE_ROOT/card.err" || true
+! grep -q "already" "$CORVANE_ROOT/card.err" || fail "the pid file of a gone card refused the insert"
+rc=0; "$card" play --port 1 2>"$CORVANE_ROOT/card.err" || rc=$?
+[[ $rc == 1 && $(wc -l <"$CORVANE_ROOT/card.err") == 1 ]] || fail "play without a reader: $rc $(cat "$CORVANE_ROOT/card.err")"
+expect_usage "$card" play
+rm -rf "$CORVANE_CARD_DIR"
+unset CORVANE_CARD_DIR PCSCLITE_CSOCK_NAME CORVANE_VPCD_PORT
+
 # Bad use: exit 2 and one line on stderr, nothing sent.
-expect_usage() {  # command...
-  local rc=0 err
-  err=$("$@" 2>&1 >/dev/null) || rc=$?
-  [[ $rc == 2 ]] || fail "'$*' exited $rc ($err)"
-  [[ $(printf '%s\n' "$err" | wc -l) == 1 ]] || fail "'$*' printed more than one line: $err"
-}
 expect_usage "$ctl" bogus
 expect_usage "$ctl" status extra
 expect_usage "$ctl" control abc
