@@ -3,7 +3,8 @@
 # anything; bad use exits 2 with one line; a running phone answers bad words with one line and
 # lives on, and a phone that is gone leaves no socket in the way; an audit file the service
 # cannot use is left untouched and said so at start, in the event log and by corvane-ctl status,
-# and rows are kept again once it is moved away.
+# and rows are kept again once it is moved away; a PKCS#11 library that does not load and ports
+# held by another program are said once.
 set -euo pipefail
 # shellcheck source=tests/support/scene_netns.sh
 source "$(dirname "$0")/../support/scene_netns.sh"
@@ -106,6 +107,16 @@ audit=$CORVANE_ROOT/var/lib/corvane/Corvane/Corvane.dat
 mkdir -p "$(dirname "$audit")"
 head -c 4096 /dev/urandom >"$audit"
 sum=$(md5sum <"$audit")
+# A PKCS#11 library that does not load, and both channel ports held by another program for a
+# moment: one line each, also for the bind that follows.
+"$ctl" reg add 'HKLM\SOFTWARE\Tovrel' /v LibPkcs11 /t REG_SZ /d "$CORVANE_ROOT/no-such-pkcs11.so" >/dev/null
+python3 -c '
+import socket, time
+u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("0.0.0.0", 45451))
+t = socket.socket(socket.AF_INET, socket.SOCK_STREAM); t.bind(("0.0.0.0", 45451)); t.listen(1)
+open("'"$CORVANE_ROOT"'/ports-held", "w").close()
+time.sleep(2)' &
+for _ in $(seq 1 100); do [[ -e $CORVANE_ROOT/ports-held ]] && break; sleep 0.05; done
 "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
 for _ in $(seq 1 200); do [[ "$("$ctl" status 2>/dev/null | head -1)" == "4 RUNNING" ]] && break; sleep 0.05; done
 [[ "$("$ctl" status | head -1)" == "4 RUNNING" ]] || fail "service not running"
@@ -117,6 +128,15 @@ grep -q "|Audit off|$audit|is not a database" "$CORVANE_ROOT/var/log/corvane/Zen
 "$ctl" session lock 1 >/dev/null
 sleep 0.3
 [[ "$(md5sum <"$audit")" == "$sum" ]] || fail "the audit file was changed"
+[[ $(grep -c "LibPkcs11 $CORVANE_ROOT/no-such-pkcs11.so cannot be loaded: .*No such file" "$CORVANE_ROOT/service.log") == 1 ]] ||
+  fail "no single diagnostic line for the PKCS#11 library"
+for port in UDP TCP; do
+  for _ in $(seq 1 100); do grep -q "$port port 45451 is bound now" "$CORVANE_ROOT/service.log" && break; sleep 0.05; done
+  [[ $(grep -c "$port port 45451 cannot be bound" "$CORVANE_ROOT/service.log") == 1 ]] || fail "no single line for the held $port port"
+  [[ $(grep -c "$port port 45451 is bound now" "$CORVANE_ROOT/service.log") == 1 ]] || fail "no single line for the $port bind"
+done
+"$ctl" token slots >/dev/null 2>&1 || true  # a slot refresh retries the library
+[[ $(grep -c "LibPkcs11 " "$CORVANE_ROOT/service.log") == 1 ]] || fail "the library's problem was said again on a retry"
 # Moved away: the next events are recorded again.
 mv "$audit" "$CORVANE_ROOT/not-ours.dat"
 "$ctl" session unlock 1 >/dev/null
