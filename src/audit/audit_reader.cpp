@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
+#include <system_error>
+
 #include "platform/text.h"
 
 namespace corvane {
@@ -67,6 +70,74 @@ AuditReadResult ReadAuditRows(const std::u16string& path, const AuditPassphrase&
     AuditReadResult result;
     result.bOk = true;
     return result;
+}
+
+namespace {
+// The reason behind a failed read of the file's first pages.
+std::string ReadFailure(sqlite3* db) {
+    switch (sqlite3_errcode(db)) {
+        case SQLITE_NOTADB: return "is not a database, or is enciphered with another key";
+        case SQLITE_CORRUPT: return std::string("is damaged (") + sqlite3_errmsg(db) + ")";
+        default: return std::string("cannot be read (") + sqlite3_errmsg(db) + ")";
+    }
+}
+
+// Runs a one-row query to its end; false when reading the pages it needs fails.
+bool ReadsThrough(sqlite3* db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return false;
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE;
+}
+bool HasAuditTable(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='vsc_log';", -1, &stmt,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return false;
+    }
+    const bool found = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_int(stmt, 0) > 0;
+    sqlite3_finalize(stmt);
+    return found;
+}
+}  // namespace
+
+std::string ProbeAuditFile(const std::u16string& path, const AuditPassphrase& passphrase) {
+    const std::string utf8Path = Utf16ToUtf8(path);
+    std::error_code ec;
+    const auto status = std::filesystem::status(utf8Path, ec);
+    if (ec) {
+        if (ec == std::errc::no_such_file_or_directory) return {};
+        return "cannot be examined (" + ec.message() + ")";
+    }
+    if (status.type() == std::filesystem::file_type::not_found) return {};
+    if (status.type() == std::filesystem::file_type::directory) return "is a directory, not a database file";
+    if (status.type() != std::filesystem::file_type::regular) return "is not a regular file";
+
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(utf8Path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        const std::string reason = std::string("cannot be opened (") + (db ? sqlite3_errmsg(db) : "out of memory") + ")";
+        sqlite3_close(db);
+        return reason;
+    }
+    sqlite3_busy_timeout(db, kReadBusyTimeoutMs);
+    std::string reason;
+    if (sqlite3_key_v2(db, "main", passphrase.data(), static_cast<int>(passphrase.size())) != SQLITE_OK) {
+        reason = std::string("cannot be keyed (") + sqlite3_errmsg(db) + ")";
+    } else if (!ReadsThrough(db, "SELECT count(*) FROM sqlite_master;")) {
+        reason = ReadFailure(db);
+    } else if (HasAuditTable(db) && !ReadsThrough(db, "SELECT count(*) FROM vsc_log;")) {
+        // The table's own pages: a file cut short reads its first page and fails here.
+        reason = ReadFailure(db);
+    }
+    sqlite3_close(db);
+    return reason;
 }
 
 }  // namespace corvane

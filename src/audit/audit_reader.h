@@ -26,4 +26,10 @@ AuditReadResult ReadAuditRows(const std::u16string& path, const AuditPassphrase&
                               const std::function<void(const std::vector<std::string>&)>& onColumns,
                               const std::function<void(const AuditRowValues&)>& onRow);
 
+// Why the audit file at `path` cannot be used with `passphrase`, in a few words ("is not a
+// database, or is enciphered with another key", "is a directory", ...); empty when it is usable or
+// does not exist yet (the service then makes it). The file is opened read-only: it is never
+// changed, whatever it holds, since it may belong to another build or tool.
+std::string ProbeAuditFile(const std::u16string& path, const AuditPassphrase& passphrase);
+
 }  // namespace corvane

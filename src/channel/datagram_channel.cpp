@@ -43,11 +43,22 @@ int CDatagramChannel::ReceiveThread(DatagramThreadState state) {
     };
 
     // A port held by another process delays the channel until it is free or the service stops.
-    while (sockets.Bind(s, SockAddrIn::Inet(SockAddrIn::kAny, m_wPort)) != 0) {
+    // Its first refusal and the bind that follows are each said once.
+    bool waited = false;
+    while (const int rc = sockets.Bind(s, SockAddrIn::Inet(SockAddrIn::kAny, m_wPort))) {
+        if (!waited && m_platform.diagnostics) {
+            m_platform.diagnostics->Writef("UDP port %u cannot be bound (error %d, another program may hold it); "
+                                           "the datagram channel waits for it",
+                                           static_cast<unsigned>(m_wPort), rc);
+        }
+        waited = true;
         for (int i = 0; i < kBindRetrySteps; ++i) {
             if (state.m_bStop) return finish();
             clock.Sleep(kBindRetryStepMs);
         }
+    }
+    if (waited && m_platform.diagnostics) {
+        m_platform.diagnostics->Writef("UDP port %u is bound now; the datagram channel runs", static_cast<unsigned>(m_wPort));
     }
 
     std::vector<uint8_t> buffer(kDatagramBufferSize);

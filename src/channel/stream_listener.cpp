@@ -24,7 +24,15 @@ int CStreamListener::ListenerThread(StreamThreadState state) {
     if (int rc = CreateSocket(sockets, SocketKind::Stream, s)) return rc;
 
     // A port held by another process delays the channel until it is free or the service stops.
-    while (sockets.Bind(s, SockAddrIn::Inet(SockAddrIn::kAny, m_wPort)) != 0) {
+    // Its first refusal and the bind that follows are each said once.
+    bool waited = false;
+    while (const int rc = sockets.Bind(s, SockAddrIn::Inet(SockAddrIn::kAny, m_wPort))) {
+        if (!waited && m_platform.diagnostics) {
+            m_platform.diagnostics->Writef("TCP port %u cannot be bound (error %d, another program may hold it); "
+                                           "the stream channel waits for it",
+                                           static_cast<unsigned>(m_wPort), rc);
+        }
+        waited = true;
         for (int i = 0; i < kBindRetrySteps; ++i) {
             if (state.m_bStop) {
                 CloseSocket(sockets, s);
@@ -32,6 +40,9 @@ int CStreamListener::ListenerThread(StreamThreadState state) {
             }
             clock.Sleep(kBindRetryStepMs);
         }
+    }
+    if (waited && m_platform.diagnostics) {
+        m_platform.diagnostics->Writef("TCP port %u is bound now; the stream channel runs", static_cast<unsigned>(m_wPort));
     }
     if (int rc = sockets.Listen(s, kStreamListenBacklog)) {
         CloseSocket(sockets, s);

@@ -32,6 +32,15 @@ void OpenServiceMutexes(Platform& platform, Configuration& config) {
     config.m_hUserLogMutex = OpenOrCreateMutex(platform, kMutexUserLog);
 }
 
+std::string KeepBadValue(IRegistry& reg, std::u16string_view name) {
+    std::u16string bad(name);
+    bad += kBadValueSuffix;
+    if (const uint32_t rc = RegCopyValue(reg, kTovrelKey, name, bad, kMaxKeptValueBytes)) {
+        return "the old value could not be kept (error " + std::to_string(rc) + ")";
+    }
+    return "the old value is kept as " + Utf16ToUtf8(bad);
+}
+
 uint32_t LoadHostGuid(Platform& platform, Configuration& config) {
     IRegistry& reg = *platform.registry;
     if (uint32_t rc = reg.CreateKey(kTovrelKey)) {
@@ -46,10 +55,11 @@ uint32_t LoadHostGuid(Platform& platform, Configuration& config) {
             config.g_strHostGuid = text;
             return 0;
         }
-        platform.diagnostics->Writef("HostGUID value \"%s\" does not parse; a new host GUID replaces it",
-                                     Utf16ToUtf8(text).c_str());
+        platform.diagnostics->Writef("HostGUID value \"%s\" does not parse; %s, and a new host GUID replaces it",
+                                     Utf16ToUtf8(text).c_str(), KeepBadValue(reg, kHostGuidValue).c_str());
     } else if (readRc != WinError::FileNotFound) {
-        platform.diagnostics->Writef("HostGUID value unreadable (error %u); a new host GUID replaces it", readRc);
+        platform.diagnostics->Writef("HostGUID value unreadable (error %u); %s, and a new host GUID replaces it", readRc,
+                                     KeepBadValue(reg, kHostGuidValue).c_str());
     }
     Guid guid;
     if (uint32_t rc = platform.system->CreateGuid(guid)) return rc;

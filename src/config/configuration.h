@@ -22,6 +22,9 @@ inline constexpr std::u16string_view kLogonOptionsKey = u"SOFTWARE\\Tovrel\\Logo
 inline constexpr std::u16string_view kPairKey = u"SOFTWARE\\Tovrel\\Pair";
 inline constexpr std::u16string_view kHostGuidValue = u"HostGUID";
 inline constexpr std::u16string_view kRsaKeyValue = u"RSAKey";
+// An unusable HostGUID or RSAKey is copied to "<name>.bad" before a new value replaces it.
+inline constexpr std::u16string_view kBadValueSuffix = u".bad";
+inline constexpr size_t kMaxKeptValueBytes = 65536;
 inline constexpr std::u16string_view kLogonPortTcpValue = u"LogonPortTCP";
 inline constexpr std::u16string_view kLogonPortUdpValue = u"LogonPortUDP";
 
@@ -70,6 +73,9 @@ MutexHandle SvrMutex(Platform& platform, Configuration& config);
 void OpenServiceMutexes(Platform& platform, Configuration& config);
 
 uint32_t LoadHostGuid(Platform& platform, Configuration& config);
+// Copies the value `name` of SOFTWARE\\Tovrel to "<name>.bad"; the words for the diagnostic line
+// ("the old value is kept as HostGUID.bad", or why it could not be).
+std::string KeepBadValue(IRegistry& reg, std::u16string_view name);
 uint32_t LoadLogonPorts(Platform& platform, Configuration& config);
 uint32_t LoadPairedDevices(Platform& platform, Configuration& config);
 void LoadComputerNames(Platform& platform, Configuration& config);

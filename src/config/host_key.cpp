@@ -73,13 +73,17 @@ bool ReadStoredKey(Platform& platform, CipherHandle cipher, CSecretBytes& der, s
     RegValue value;
     const uint32_t rc = platform.registry->QueryValue(kTovrelKey, kRsaKeyValue, value, kMaxRsaKeyValueBytes);
     if (rc) {
-        if (rc != WinError::FileNotFound) platform.diagnostics->Writef("RSAKey unreadable (error %u); a new host key replaces it", rc);
+        if (rc != WinError::FileNotFound) {
+            platform.diagnostics->Writef("RSAKey unreadable (error %u); %s, and a new host key replaces it", rc,
+                                         KeepBadValue(*platform.registry, kRsaKeyValue).c_str());
+        }
         return false;
     }
     const int32_t status = RunMessage(cipher, value.data.data(), value.data.size(), false, der.Data(), der.Size(), derLength);
     SecureZero(value.data.data(), value.data.size());
     if (status) {
-        platform.diagnostics->Writef("RSAKey does not decipher (status %d); a new host key replaces it", status);
+        platform.diagnostics->Writef("RSAKey does not decipher (status %d); %s, and a new host key replaces it", status,
+                                     KeepBadValue(*platform.registry, kRsaKeyValue).c_str());
         return false;
     }
     return true;
@@ -140,7 +144,8 @@ uint32_t LoadHostKey(Platform& platform, const Configuration& config, HostKey& h
         }
         ImportIntoContainer(platform, config, der.Data(), derLength);
         if (rc == 0) return 0;
-        platform.diagnostics->Writef("RSAKey holds no usable key pair (status %d); a new host key replaces it", rc);
+        platform.diagnostics->Writef("RSAKey holds no usable key pair (status %d); %s, and a new host key replaces it", rc,
+                                     KeepBadValue(*platform.registry, kRsaKeyValue).c_str());
     }
     return CreateAndStoreKey(platform, cipherHandle, hostKey);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace corvane {
@@ -23,6 +24,9 @@ public:
     // Loads the library at `path`. Null on failure, with the system's error in `error`
     // (GetLastError on Windows; 126, ERROR_MOD_NOT_FOUND, elsewhere).
     virtual std::unique_ptr<ILoadedLibrary> Load(std::u16string_view path, uint32_t& error) = 0;
+    // The system's own words for the last Load that failed on this thread (dlerror elsewhere than
+    // on Windows), or empty when it has none beyond the error code.
+    virtual std::string LastLoadErrorText() { return {}; }
 };
 
 }  // namespace corvane

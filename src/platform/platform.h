@@ -61,6 +61,9 @@ public:
     // The program's arguments; on POSIX they make up the command line the service scans for
     // verbs (Windows reads its own command line).
     virtual void SetArguments(int argc, char** argv) = 0;
+    // Empty when the program can use the machine's places for its state, else a one-line reason
+    // (on POSIX: a state root that exists but is not a directory).
+    virtual std::string StartProblem() { return {}; }
 };
 
 // The backend of the platform this program was built for. On POSIX every path lies under the

@@ -50,6 +50,13 @@ uint32_t RegSetBinary(IRegistry& reg, std::u16string_view path, std::u16string_v
     return reg.SetValue(path, name, RegType::Binary, value.data(), value.size());
 }
 
+uint32_t RegCopyValue(IRegistry& reg, std::u16string_view path, std::u16string_view from, std::u16string_view to,
+                      size_t maxBytes) {
+    RegValue value;
+    if (const uint32_t rc = reg.QueryValue(path, from, value, maxBytes)) return rc;
+    return reg.SetValue(path, to, value.type, value.data.data(), value.data.size());
+}
+
 std::vector<std::u16string> SplitKeyPath(std::u16string_view path) {
     std::vector<std::u16string> parts;
     std::u16string current;

@@ -48,6 +48,10 @@ uint32_t RegQueryDword(IRegistry& reg, std::u16string_view path, std::u16string_
 uint32_t RegSetDword(IRegistry& reg, std::u16string_view path, std::u16string_view name, uint32_t value);
 uint32_t RegSetBinary(IRegistry& reg, std::u16string_view path, std::u16string_view name,
                       const std::vector<uint8_t>& value);
+// Copies a value, whatever its type, to `to` beside it (for keeping an unusable value before it is
+// replaced). 0 or a Windows error.
+uint32_t RegCopyValue(IRegistry& reg, std::u16string_view path, std::u16string_view from, std::u16string_view to,
+                      size_t maxBytes);
 
 // Splits a key path into its components, dropping empty ones (so a trailing backslash is ignored).
 std::vector<std::u16string> SplitKeyPath(std::u16string_view path);

@@ -81,6 +81,7 @@ void CCorvaneApp::StartService() {
 
     OpenServiceMutexes(m_platform, m_config);
     LoadConfiguration(m_platform, m_config, m_hooks.LoadHostKey);
+    if (m_hooks.ReportStartProblems) m_hooks.ReportStartProblems();
 
     {
         std::lock_guard<std::mutex> lock(m_statusMutex);

@@ -47,6 +47,9 @@ struct ServiceHooks {
     std::function<int()> UninstallService;  // non-zero success
     // Host key step of the configuration load.
     std::function<uint32_t()> LoadHostKey;
+    // After the configuration: says once what would otherwise fail unnoticed (an unusable audit
+    // file).
+    std::function<void()> ReportStartProblems;
 
     // The parts the composition root could not wire because their subsystem is not built yet
     // (handlers inside the channels and the session monitor), one name each.

@@ -12,6 +12,7 @@
 #include "device/radio_monitor.h"
 #include "phone/device_session.h"
 #include "service/service_install.h"
+#include "service/start_checks.h"
 #include "session/event_log.h"
 #include "session/device_sessions.h"
 #include "session/session_actions.h"
@@ -51,6 +52,7 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     hooks.UninstallService = [this] { return UninstallService(m_platform); };
     // Configuration: the host key, right after the host GUID.
     hooks.LoadHostKey = [this, &config] { return LoadHostKey(m_platform, config, m_hostKey); };
+    hooks.ReportStartProblems = [this, &config] { ReportAuditTrailState(m_platform, *m_pEventLog, config); };
     // Workers started by RunService: LoadBleLibrary, RadioMonitorThread (InitP11: WireTokens; the stream
     // listener: WireStreamChannel).
     hooks.DatagramThread = [this](CCorvaneApp& a) {

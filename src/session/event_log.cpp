@@ -9,6 +9,8 @@ namespace corvane {
 
 namespace {
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorPathNotFound = 3;
 }  // namespace
 
 CEventLog::CEventLog(Platform& platform) : m_platform(platform) {}
@@ -33,7 +35,12 @@ void CEventLog::WriteEventLine(std::u16string_view text) {
     // would otherwise find it held and lose its line.
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::u16string path = PathLocked();
-    if (path.empty() || m_platform.appendFiles == nullptr) return;
+    if (m_platform.appendFiles == nullptr) return;
+    if (path.empty()) {
+        // The system directory could not be found or made.
+        NoteResult(std::u16string(kEventLogFileName) + u" in the system directory", kErrorPathNotFound);
+        return;
+    }
     // "%s %s\n" written in text mode: every line feed, also one inside the text, becomes the
     // platform's line end.
     const std::string raw = Utf16ToUtf8(FormatLocalNow(*m_platform.clock)) + ' ' + Utf16ToUtf8(text) + '\n';
@@ -47,7 +54,28 @@ void CEventLog::WriteEventLine(std::u16string_view text) {
             line.push_back(c);
         }
     }
-    (void)m_platform.appendFiles->AppendToFile(path, kUtf8ByteOrderMark, line);
+    NoteResult(path, m_platform.appendFiles->AppendToFile(path, kUtf8ByteOrderMark, line));
+}
+
+void CEventLog::NoteResult(const std::u16string& path, uint32_t rc) {
+    if (rc == kErrorSharingViolation) return;  // another writer held the file at that moment
+    if (rc == 0) {
+        if (m_bFailing && m_platform.diagnostics != nullptr) {
+            m_platform.diagnostics->Writef("the event log %s is written again", Utf16ToUtf8(path).c_str());
+        }
+        m_bFailing = false;
+        return;
+    }
+    if (m_bFailing || m_platform.diagnostics == nullptr) return;
+    m_bFailing = true;
+    std::u16string text;
+    if (m_platform.systemMessages == nullptr || !m_platform.systemMessages->FormatSystemMessage(rc, text)) {
+        text = u"error " + Utf8ToUtf16(std::to_string(rc));
+    }
+    // System texts end with a line break.
+    while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ')) text.pop_back();
+    m_platform.diagnostics->Writef("the event log %s cannot be written: %s (error %u); its lines are lost until it can",
+                                   Utf16ToUtf8(path).c_str(), Utf16ToUtf8(text).c_str(), rc);
 }
 
 }  // namespace corvane

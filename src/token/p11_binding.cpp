@@ -69,17 +69,43 @@ uint32_t CP11Binding::LoadP11Library() {
     if (m_platform.libraries == nullptr) return TokenError::NteProviderDllFail;
     uint32_t error = 0;
     std::unique_ptr<ILoadedLibrary> library = m_platform.libraries->Load(m_strLibraryPath, error);
-    if (!library) return TokenError::NteProviderDllFail;
+    if (!library) {
+        std::string text = m_platform.libraries->LastLoadErrorText();
+        std::u16string systemText;
+        if (text.empty() && m_platform.systemMessages && m_platform.systemMessages->FormatSystemMessage(error, systemText)) {
+            text = Utf16ToUtf8(systemText);
+        }
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        ReportLoadProblem("cannot be loaded: " + (text.empty() ? "error " + std::to_string(error) : text));
+        return TokenError::NteProviderDllFail;
+    }
     auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(library->GetExport("C_GetFunctionList"));
-    if (getFunctionList == nullptr) return TokenError::NteProviderDllFail;  // unloaded with `library`
+    if (getFunctionList == nullptr) {  // unloaded with `library`
+        ReportLoadProblem("does not export C_GetFunctionList");
+        return TokenError::NteProviderDllFail;
+    }
     CK_FUNCTION_LIST_PTR functions = nullptr;
-    if (getFunctionList(&functions) != CKR_OK || functions == nullptr || !HasEveryFunction(*functions)) {
+    const CK_RV rv = getFunctionList(&functions);
+    if (rv != CKR_OK || functions == nullptr) {
+        ReportLoadProblem("gives no function list (C_GetFunctionList returned " + std::to_string(rv) + ")");
+        return TokenError::NteProviderDllFail;
+    }
+    if (!HasEveryFunction(*functions)) {
+        ReportLoadProblem("lacks functions the service calls (its function list has empty entries)");
         return TokenError::NteProviderDllFail;
     }
     // A library that was loaded successfully stays loaded.
     m_pLibrary = std::move(library);
     m_pFunctions = functions;
     return 0;
+}
+
+void CP11Binding::ReportLoadProblem(const std::string& problem) {
+    // The load is retried on every slot refresh: each problem is said once.
+    if (problem == m_strLastLoadProblem || m_platform.diagnostics == nullptr) return;
+    m_strLastLoadProblem = problem;
+    m_platform.diagnostics->Writef("LibPkcs11 %s %s; tokens stay unavailable until it loads",
+                                   Utf16ToUtf8(m_strLibraryPath).c_str(), problem.c_str());
 }
 
 uint32_t CP11Binding::InitP11() {

@@ -73,6 +73,8 @@ public:
     Platform& GetPlatform() { return m_platform; }
 
 private:
+    // One diagnostic line naming the library path and the problem, unless it was the last one said.
+    void ReportLoadProblem(const std::string& problem);
     uint32_t RefreshTable();
     void SlotEventThread(uint32_t epoch);
     // RefreshSlots for the slot event thread: fails instead of initialising the library again.
@@ -85,6 +87,7 @@ private:
     IP11SlotWork* m_pWork = nullptr;
     std::unique_ptr<ILoadedLibrary> m_pLibrary;
     std::u16string m_strLibraryPath;  // read once, then kept
+    std::string m_strLastLoadProblem;  // the last load problem said on the diagnostic output
     std::atomic<CK_FUNCTION_LIST*> m_pFunctions {nullptr};
     // Serialises InitP11 and FinP11 with each other (several request threads may retry the
     // initialisation at once while the binding is down).

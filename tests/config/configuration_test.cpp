@@ -62,12 +62,20 @@ TEST_F(ConfigurationTest, UnparsableHostGuidIsReplacedAndReported) {
     EXPECT_EQ(stored, config.g_strHostGuid);
     ASSERT_FALSE(tp.DiagnosticLines().empty());
     EXPECT_NE(tp.DiagnosticLines()[0].find("not-a-guid"), std::string::npos);
+    // The old value is kept beside the new one, and the line says where.
+    std::u16string kept;
+    EXPECT_EQ(RegQueryString(reg, kTovrelKey, u"HostGUID.bad", kept, 80), 0u);
+    EXPECT_EQ(kept, u"not-a-guid");
+    EXPECT_NE(tp.DiagnosticLines()[0].find("kept as HostGUID.bad"), std::string::npos);
 }
 
 TEST_F(ConfigurationTest, HostGuidOfWrongSizeIsReplaced) {
     ASSERT_EQ(reg.CreateKey(kTovrelKey), 0u);
     ASSERT_EQ(RegSetBinary(reg, kTovrelKey, kHostGuidValue, std::vector<uint8_t>(200, 'A')), 0u);
     EXPECT_TRUE(ParseGuid(Load().g_strHostGuid));
+    RegValue kept;
+    EXPECT_EQ(reg.QueryValue(kTovrelKey, u"HostGUID.bad", kept, 4096), 0u);
+    EXPECT_EQ(kept.data, std::vector<uint8_t>(200, 'A'));
 }
 
 TEST_F(ConfigurationTest, GuidCreationFailureLeavesTheGuidEmptyAndTheServiceStarts) {

@@ -236,6 +236,12 @@ TEST_F(HostKeyTest, AnAlteredValueIsReplacedByANewKeyPair) {
         uint32_t bits = 0;
         EXPECT_EQ(StoredModulus(&bits), Export(key.g_hostKey.Get(), RsaFormat::Modulus)) << c.label;
         EXPECT_EQ(bits, 2048u) << c.label;
+        // The altered value is kept as it was, and the diagnostic line says so.
+        RegValue kept;
+        EXPECT_EQ(tp.registry.QueryValue(kTovrelKey, u"RSAKey.bad", kept, 8192), 0u) << c.label;
+        EXPECT_EQ(kept.data, c.value) << c.label;
+        ASSERT_FALSE(tp.DiagnosticLines().empty()) << c.label;
+        EXPECT_NE(tp.DiagnosticLines().back().find("kept as RSAKey.bad"), std::string::npos) << c.label;
     }
 }
 

@@ -2,6 +2,7 @@
 // line lost between writers of the process.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <latch>
 #include <set>
 #include <thread>
@@ -53,6 +54,22 @@ protected:
 
     TestPlatform platform;
 };
+
+TEST_F(EventLogTest, ALogThatCannotBeWrittenIsSaidOnceAndSoIsItsReturn) {
+    // A directory where the file should be: every line is lost until it is gone.
+    ASSERT_TRUE(std::filesystem::create_directory(LogPath()));
+    CEventLog log(platform.Get());
+    log.WriteEventLine(u"lost one");
+    log.WriteEventLine(u"lost two");
+    std::vector<std::string> lines = platform.DiagnosticLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("the event log " + LogPath() + " cannot be written: "), std::string::npos) << lines[0];
+    std::filesystem::remove(LogPath());
+    log.WriteEventLine(u"kept");
+    lines = platform.DiagnosticLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("is written again"), std::string::npos) << lines[1];
+}
 
 TEST_F(EventLogTest, FirstLineCreatesTheFileWithByteOrderMarkAndLaterLinesAppend) {
     CEventLog log(platform.Get());

@@ -3,7 +3,8 @@
 # reports RUNNING, answers a pause with 120, stops on corvane-ctl stop and on SIGTERM with exit
 # code 0 within 2 s (corvane-ctl stop returning only once the process has ended, so that a start
 # right after it succeeds), keeps its host GUID across starts, refuses a second start on the same
-# state root while it runs, and runs on through SIGHUP with its event log reopened.
+# state root while it runs, refuses a state root that is not a directory, and runs on through
+# SIGHUP with its event log reopened.
 set -euo pipefail
 corvane=$1
 ctl=$2
@@ -86,10 +87,20 @@ kill -TERM $pid
 rc=0; wait_exit $pid 2 || rc=$?
 [[ $rc == 0 ]] || fail "exit code $rc after SIGTERM"
 
-# A state root that cannot be written: the service starts anyway, says what went wrong on its
-# diagnostic output, and still stops on SIGTERM with exit code 0.
-blocked=$(mktemp -d)/root-is-a-file
-touch "$blocked"
+# A state root that is not a directory: refused at once, with one line and exit code 1.
+not_a_dir=$(mktemp -d)
+touch "$not_a_dir/root-is-a-file"
+rc=0; CORVANE_ROOT=$not_a_dir/root-is-a-file timeout 10 "$corvane" >"$CORVANE_ROOT/file-root.log" 2>&1 || rc=$?
+[[ $rc == 1 ]] || { cat "$CORVANE_ROOT/file-root.log"; fail "a file as state root exited $rc"; }
+[[ $(wc -l <"$CORVANE_ROOT/file-root.log") == 1 ]] || { cat "$CORVANE_ROOT/file-root.log"; fail "more than one line"; }
+grep -q "root-is-a-file is not a directory" "$CORVANE_ROOT/file-root.log" || fail "no error line for a file as state root"
+rm -rf "$not_a_dir"
+
+# A state root whose places cannot be written: the service starts anyway, says what went wrong
+# on its diagnostic output, and still stops on SIGTERM with exit code 0.
+blocked=$(mktemp -d)/root
+mkdir "$blocked"
+touch "$blocked/var"
 CORVANE_ROOT=$blocked "$corvane" >"$CORVANE_ROOT/blocked.log" 2>&1 &
 pid=$!
 for _ in $(seq 1 100); do grep -q "running in the foreground" "$CORVANE_ROOT/blocked.log" && break; sleep 0.05; done

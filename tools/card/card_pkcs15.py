@@ -6,6 +6,7 @@ The card is present while play() runs; ending the process removes it.
 vicc 3.3 on Python 3: TLVutils.pack ends in b"".join(<bytes>), which kills every SELECT that
 returns FCI/FCP, so pack is replaced here; and each APDU waits ~48 ms for a delayed ACK unless
 TCP_QUICKACK is re-armed around each read."""
+import errno
 import logging
 import socket
 
@@ -115,7 +116,11 @@ class QuickAckSocket:
 
 
 def play(host, port, serial, label):
-    vicc = VirtualICC(None, 'iso7816', host, port, logginglevel=logging.CRITICAL)
+    try:
+        vicc = VirtualICC(None, 'iso7816', host, port, logginglevel=logging.CRITICAL)
+    except SystemExit:
+        # The library ends the process quietly (exit code 0) when it cannot connect.
+        raise OSError(errno.ECONNREFUSED, 'no virtual reader listens there') from None
     mf, sam = build_card(serial, label, 'vsmartcard', None)
     vicc.os = Iso7816OS(mf, sam)
     vicc.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)

@@ -79,7 +79,7 @@ void PrintLine(const std::vector<std::string>& fields, bool csv) {
 
 int RunAudit(const Args& args) {
     AuditArgs options;
-    if (const std::string error = ParseAuditArgs(args, options); !error.empty()) return Fail(error);
+    if (const std::string error = ParseAuditArgs(args, options); !error.empty()) return UsageFail(error);
 
     posix::PosixSystem system(posix::StateRoot::FromEnvironment());
     std::u16string directory;

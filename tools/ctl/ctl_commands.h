@@ -1,6 +1,6 @@
 // corvane-ctl: to this service what sc.exe and reg.exe are to a Windows service. Each verb is a
 // function in its own file, registered in the table of ctl_main.cpp. Every verb prints a one-line
-// error on stderr and returns non-zero when it fails.
+// error on stderr and returns 1 when it fails, 2 when it is used wrongly.
 #pragma once
 
 #include <string>
@@ -23,7 +23,9 @@ int RunRelay(const Args& args);      // ctl_stream.cpp
 int RunRadio(const Args& args);    // ctl_radio.cpp
 int RunToken(const Args& args);    // ctl_token.cpp
 
-// Prints "corvane-ctl: <message>" on stderr and returns 1.
+// Prints "corvane-ctl: <message>" on stderr and returns 1 (the verb failed).
 int Fail(const std::string& message);
+// The same for bad use of a verb; returns 2.
+int UsageFail(const std::string& message);
 
 }  // namespace corvane::ctl

@@ -3,12 +3,18 @@
 #include <string>
 
 #include "ctl_commands.h"
+#include "wire/program_args.h"
 
 namespace corvane::ctl {
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "corvane-ctl: %s\n", message.c_str());
-    return 1;
+    return kExitFailure;
+}
+
+int UsageFail(const std::string& message) {
+    std::fprintf(stderr, "corvane-ctl: %s\n", message.c_str());
+    return kExitUsage;
 }
 
 namespace {
@@ -34,10 +40,12 @@ const Verb kVerbs[] = {
     {"token", RunToken, "token slots|state SLOT|containers SLOT [--keyed] [--port PORT]"},
 };
 
-int Usage() {
-    std::fprintf(stderr, "usage: corvane-ctl VERB ...   (state root: $CORVANE_ROOT, default /)\n");
-    for (const auto& v : kVerbs) std::fprintf(stderr, "  corvane-ctl %s\n", v.usage);
-    return 2;
+int Usage(FILE* out, int exitCode) {
+    std::fprintf(out, "usage: corvane-ctl VERB ...   (state root: $CORVANE_ROOT, default /)\n");
+    for (const auto& v : kVerbs) std::fprintf(out, "  corvane-ctl %s\n", v.usage);
+    std::fprintf(out, "  corvane-ctl --help | --version\n"
+                      "Exit code 0 on success, 1 when the verb failed, 2 for bad use.\n");
+    return exitCode;
 }
 }  // namespace
 
@@ -45,9 +53,16 @@ int Usage() {
 
 int main(int argc, char** argv) {
     using namespace corvane::ctl;
-    if (argc < 2) return Usage();
+    switch (corvane::HelpOrVersionWord(argc, argv)) {
+        case corvane::ProgramWord::Help: return Usage(stdout, corvane::kExitOk);
+        case corvane::ProgramWord::Version:
+            std::printf("corvane-ctl %s\n", corvane::kProductVersion.data());
+            return corvane::kExitOk;
+        case corvane::ProgramWord::None: break;
+    }
+    if (argc < 2) return Usage(stderr, corvane::kExitUsage);
     for (const auto& v : kVerbs) {
         if (std::strcmp(argv[1], v.name) == 0) return v.run(Args(argv + 2, argv + argc));
     }
-    return Fail(std::string("unknown verb '") + argv[1] + "'");
+    return UsageFail(std::string("unknown verb '") + argv[1] + "' (corvane-ctl --help lists the verbs)");
 }

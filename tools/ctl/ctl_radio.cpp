@@ -16,7 +16,7 @@ int RunRadio(const Args& args) {
                     posix::SimAdaptersEnabled(root.root) ? "enabled" : "disabled");
         return 0;
     }
-    if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) return Fail("usage: radio on|off");
+    if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) return UsageFail("usage: radio on|off");
     posix::PosixBluetoothRadios radios(root);
     if (radios.SetRadioOn(args[0] == "on") != 0) return Fail("cannot switch the radio");
     return 0;

@@ -106,7 +106,7 @@ int FailCode(uint32_t rc, const std::string& what) {
 
 int Add(const Args& args) {
     RegArgs a;
-    if (auto err = ParseArgs(args, a); !err.empty()) return Fail(err);
+    if (auto err = ParseArgs(args, a); !err.empty()) return UsageFail(err);
     auto reg = OpenRegistry();
     const std::u16string key = Utf8ToUtf16(a.key);
     if (uint32_t rc = reg.CreateKey(key)) return FailCode(rc, "cannot create key");
@@ -117,19 +117,19 @@ int Add(const Args& args) {
         rc = RegSetString(reg, key, name, Utf8ToUtf16(a.data));
     } else if (a.type == "REG_DWORD") {
         auto n = ParseNumber(a.data.empty() ? "0" : a.data);
-        if (!n) return Fail("REG_DWORD data must be a number: '" + a.data + "'");
+        if (!n) return UsageFail("REG_DWORD data must be a number: '" + a.data + "'");
         rc = RegSetDword(reg, key, name, *n);
     } else if (a.type == "REG_BINARY") {
-        if (a.data.size() % 2 != 0) return Fail("REG_BINARY data must be an even number of hex digits");
+        if (a.data.size() % 2 != 0) return UsageFail("REG_BINARY data must be an even number of hex digits");
         std::vector<uint8_t> bytes;
         for (size_t i = 0; i < a.data.size(); i += 2) {
             auto n = ParseNumber("0x" + a.data.substr(i, 2));
-            if (!n) return Fail("REG_BINARY data must be hex digits");
+            if (!n) return UsageFail("REG_BINARY data must be hex digits");
             bytes.push_back(static_cast<uint8_t>(*n));
         }
         rc = RegSetBinary(reg, key, name, bytes);
     } else {
-        return Fail("unsupported type '" + a.type + "' (REG_SZ, REG_DWORD or REG_BINARY)");
+        return UsageFail("unsupported type '" + a.type + "' (REG_SZ, REG_DWORD or REG_BINARY)");
     }
     if (rc) return FailCode(rc, "cannot set value");
     std::printf("The operation completed successfully.\n");
@@ -138,7 +138,7 @@ int Add(const Args& args) {
 
 int Query(const Args& args) {
     RegArgs a;
-    if (auto err = ParseArgs(args, a); !err.empty()) return Fail(err);
+    if (auto err = ParseArgs(args, a); !err.empty()) return UsageFail(err);
     auto reg = OpenRegistry();
     const std::u16string key = Utf8ToUtf16(a.key);
     if (reg.OpenKey(key) != 0) return Fail("the system was unable to find the specified registry key or value");
@@ -169,7 +169,7 @@ int Query(const Args& args) {
 
 int Delete(const Args& args) {
     RegArgs a;
-    if (auto err = ParseArgs(args, a); !err.empty()) return Fail(err);
+    if (auto err = ParseArgs(args, a); !err.empty()) return UsageFail(err);
     auto reg = OpenRegistry();
     const std::u16string key = Utf8ToUtf16(a.key);
     const uint32_t rc = a.hasName ? reg.DeleteValue(key, Utf8ToUtf16(a.name)) : reg.DeleteKey(key);
@@ -180,12 +180,12 @@ int Delete(const Args& args) {
 }  // namespace
 
 int RunReg(const Args& args) {
-    if (args.empty()) return Fail("usage: corvane-ctl reg add|query|delete KEY ...");
+    if (args.empty()) return UsageFail("usage: corvane-ctl reg add|query|delete KEY ...");
     const Args rest(args.begin() + 1, args.end());
     if (args[0] == "add") return Add(rest);
     if (args[0] == "query") return Query(rest);
     if (args[0] == "delete") return Delete(rest);
-    return Fail("unknown reg operation '" + args[0] + "'");
+    return UsageFail("unknown reg operation '" + args[0] + "'");
 }
 
 }  // namespace corvane::ctl

@@ -10,10 +10,14 @@
 #include <cstring>
 #include <thread>
 
+#include "audit/audit_database.h"
+#include "audit/audit_reader.h"
 #include "ctl_commands.h"
 #include "ctl_numbers.h"
 #include "platform/posix/control_protocol.h"
+#include "platform/posix/posix_system.h"
 #include "platform/posix/state_root.h"
+#include "platform/text.h"
 #include "platform/types.h"
 
 namespace corvane::ctl {
@@ -38,6 +42,16 @@ bool ServiceProcessHoldsRoot() {
     return held;
 }
 
+// A second line when the audit file is there but the service cannot keep rows in it.
+void PrintAuditTrailProblem() {
+    posix::PosixSystem system(posix::StateRoot::FromEnvironment());
+    std::u16string directory;
+    std::u16string path;
+    if (GetAuditDbPath(system, directory, path) != 0) return;
+    const std::string reason = ProbeAuditFile(path, kAuditPassphrase);
+    if (!reason.empty()) std::printf("audit trail off: %s %s\n", Utf16ToUtf8(path).c_str(), reason.c_str());
+}
+
 int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
     const int err = posix::SendControl(SocketPath(), request, reply);
     if (err == 0) return 0;
@@ -47,20 +61,22 @@ int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
 }  // namespace
 
 int RunStatus(const Args& args) {
-    if (!args.empty()) return Fail("usage: corvane-ctl status");
+    if (!args.empty()) return UsageFail("usage: corvane-ctl status");
     posix::ControlReply reply;
     const int err = posix::SendControl(SocketPath(), {Svc::ControlInterrogate, 0, 0}, reply);
     if (NotRunning(err)) {
         std::printf("%u %s\n", Svc::Stopped, ServiceStateName(Svc::Stopped));
+        PrintAuditTrailProblem();
         return 0;
     }
     if (err != 0) return Fail(std::string("control socket: ") + std::strerror(err));
     std::printf("%u %s\n", reply.state, ServiceStateName(reply.state));
+    PrintAuditTrailProblem();
     return 0;
 }
 
 int RunStop(const Args& args) {
-    if (!args.empty()) return Fail("usage: corvane-ctl stop");
+    if (!args.empty()) return UsageFail("usage: corvane-ctl stop");
     posix::ControlReply reply;
     if (int rc = Send({Svc::ControlStop, 0, 0}, reply)) return rc;
     if (reply.result != 0) return Fail("the service refused the stop control (error " + std::to_string(reply.result) + ")");
@@ -81,7 +97,7 @@ int RunStop(const Args& args) {
 }
 
 int RunPower(const Args& args) {
-    if (args.size() != 1) return Fail("usage: corvane-ctl power resume|suspend|EVENT-TYPE");
+    if (args.size() != 1) return UsageFail("usage: corvane-ctl power resume|suspend|EVENT-TYPE");
     uint32_t eventType = 0;
     if (args[0] == "resume") {
         eventType = Svc::PbtApmResumeAutomatic;
@@ -90,7 +106,7 @@ int RunPower(const Args& args) {
     } else if (auto n = ParseNumber(args[0])) {
         eventType = *n;
     } else {
-        return Fail("unknown power event '" + args[0] + "'");
+        return UsageFail("unknown power event '" + args[0] + "'");
     }
     posix::ControlReply reply;
     if (int rc = Send({Svc::ControlPowerEvent, eventType, 0}, reply)) return rc;
@@ -99,11 +115,11 @@ int RunPower(const Args& args) {
 }
 
 int RunControl(const Args& args) {
-    if (args.empty() || args.size() > 3) return Fail("usage: corvane-ctl control CODE [EVENT-TYPE [SESSION-ID]]");
+    if (args.empty() || args.size() > 3) return UsageFail("usage: corvane-ctl control CODE [EVENT-TYPE [SESSION-ID]]");
     uint32_t values[3] = {0, 0, 0};
     for (size_t i = 0; i < args.size(); ++i) {
         auto n = ParseNumber(args[i]);
-        if (!n) return Fail("not a number: '" + args[i] + "'");
+        if (!n) return UsageFail("not a number: '" + args[i] + "'");
         values[i] = *n;
     }
     posix::ControlReply reply;

@@ -81,15 +81,15 @@ int Trust(posix::SimSessionManager& manager, const Args& args) {
         for (const auto& t : state.trusts) std::printf("%s %s\n", t.netbios.c_str(), t.dns.c_str());
         return 0;
     }
-    return Fail(kUsage);
+    return UsageFail(kUsage);
 }
 
 int Os(posix::SimSessionManager& manager, const std::string& version) {
     const size_t dot = version.find('.');
-    if (dot == std::string::npos) return Fail(kUsage);
+    if (dot == std::string::npos) return UsageFail(kUsage);
     auto major = ParseNumber(version.substr(0, dot));
     auto minor = ParseNumber(version.substr(dot + 1));
-    if (!major || !minor) return Fail(kUsage);
+    if (!major || !minor) return UsageFail(kUsage);
     return Report(manager.SetOsVersion(*major, *minor));
 }
 
@@ -102,7 +102,7 @@ int Shutdowns(posix::SimSessionManager& manager) {
 }  // namespace
 
 int RunSession(const Args& args) {
-    if (args.empty()) return Fail(kUsage);
+    if (args.empty()) return UsageFail(kUsage);
     const auto root = posix::StateRoot::FromEnvironment();
     posix::PosixClock clock;
     posix::SimSessionManager manager(posix::SimSessionDirectory(root), clock,
@@ -112,7 +112,7 @@ int RunSession(const Args& args) {
 
     if (verb == "logon") {
         const bool rdp = args.size() == 4 && args[3] == "--rdp";
-        if (args.size() != 3 && !rdp) return Fail(kUsage);
+        if (args.size() != 3 && !rdp) return UsageFail(kUsage);
         const posix::SimResult result = manager.Logon(args[1], args[2], rdp);
         if (result.error) return Report(result);
         std::printf("%u\n", result.sessionId);
@@ -126,7 +126,7 @@ int RunSession(const Args& args) {
         try {
             return Report(manager.SetIdle(id, std::stoll(args[2])));
         } catch (const std::exception&) {
-            return Fail(kUsage);
+            return UsageFail(kUsage);
         }
     }
     if (verb == "connect" && (args.size() == 2 || args.size() == 3) && ParseId(args[1], id)) {
@@ -137,7 +137,7 @@ int RunSession(const Args& args) {
             } else if (args[2] == "--console") {
                 desktop = posix::SimDesktop::Console;
             } else {
-                return Fail(kUsage);
+                return UsageFail(kUsage);
             }
         }
         return Report(manager.Connect(id, desktop));
@@ -148,7 +148,7 @@ int RunSession(const Args& args) {
         if (verb == "disconnect") return Report(manager.Disconnect(id));
         if (verb == "logoff") return Report(manager.Logoff(id));
     }
-    return Fail(kUsage);
+    return UsageFail(kUsage);
 }
 
 }  // namespace corvane::ctl

@@ -58,11 +58,11 @@ void PrintReply(const StreamMessage& reply) {
 int RunStream(const Args& args) {
     Args words = args;
     Connection c;
-    if (!TakeConnectionOptions(words, c) || words.empty() || words.size() > 3) return Fail(kStreamUsage);
+    if (!TakeConnectionOptions(words, c) || words.empty() || words.size() > 3) return UsageFail(kStreamUsage);
     const auto code = ParseNumber(words[0]);
     const auto status = words.size() > 1 ? ParseNumber(words[1]) : std::optional<uint32_t>(0);
     const auto payload = words.size() > 2 ? lan::ParseHex(words[2]) : std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{});
-    if (!code || *code > 0xFFFF || !status || !payload || payload->size() > 0xFF00) return Fail(kStreamUsage);
+    if (!code || *code > 0xFFFF || !status || !payload || payload->size() > 0xFF00) return UsageFail(kStreamUsage);
     StreamMessage reply;
     if (int rc = Exchange(c, static_cast<uint16_t>(*code), *status, *payload, reply)) return rc;
     PrintReply(reply);
@@ -72,7 +72,7 @@ int RunStream(const Args& args) {
 int RunBleStatus(const Args& args) {
     Args words = args;
     Connection c;
-    if (!TakeConnectionOptions(words, c) || !words.empty()) return Fail(kBleUsage);
+    if (!TakeConnectionOptions(words, c) || !words.empty()) return UsageFail(kBleUsage);
     StreamMessage reply;
     if (int rc = Exchange(c, 0x4103, 0, {}, reply)) return rc;
     if (reply.header.status != 0 || reply.payload.size() != Contract::kBleStatusSize) {
@@ -93,7 +93,7 @@ int RunBleStatus(const Args& args) {
 }
 
 int RunRelay(const Args& args) {
-    if (args.size() < 4) return Fail(kRelayUsage);
+    if (args.size() < 4) return UsageFail(kRelayUsage);
     logon::RelayedLogon request;
     if (args[1] == "logon") {
         request.code = logon::kRelayedLogon;
@@ -102,12 +102,12 @@ int RunRelay(const Args& args) {
     } else if (args[1] == "relogon") {
         request.code = logon::kRelayedRelogon;
     } else {
-        return Fail(kRelayUsage);
+        return UsageFail(kRelayUsage);
     }
     request.user = args[2];
     request.domain = args[3];
     for (size_t i = 4; i < args.size(); ++i) {
-        if (i + 1 >= args.size()) return Fail(kRelayUsage);
+        if (i + 1 >= args.size()) return UsageFail(kRelayUsage);
         const std::string& option = args[i];
         const std::string& value = args[++i];
         if (option == "--name") {
@@ -115,13 +115,13 @@ int RunRelay(const Args& args) {
             continue;
         }
         const auto n = ParseNumber(value);
-        if (!n) return Fail(kRelayUsage);
+        if (!n) return UsageFail(kRelayUsage);
         if (option == "--option") {
             request.logonOption = static_cast<int32_t>(*n);
         } else if (option == "--delay") {
             request.delay = static_cast<int32_t>(*n);
         } else {
-            return Fail(kRelayUsage);
+            return UsageFail(kRelayUsage);
         }
     }
 

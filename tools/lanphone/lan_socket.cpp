@@ -5,6 +5,7 @@
 
 #include "channel/socket_helpers.h"
 #include "platform/text.h"
+#include "wire/program_args.h"
 
 namespace corvane::lan {
 
@@ -73,16 +74,9 @@ std::optional<std::vector<uint8_t>> ParseHex(const std::string& text) {
 }
 
 std::optional<uint32_t> ParseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    if (text[0] == '-') {
-        const long long v = std::strtoll(text.c_str(), &end, 0);
-        if (*end != '\0' || v < INT32_MIN) return std::nullopt;
-        return static_cast<uint32_t>(static_cast<int32_t>(v));
-    }
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (*end != '\0' || v > 0xFFFFFFFFull) return std::nullopt;
-    return static_cast<uint32_t>(v);
+    const auto value = ParseInteger(text, INT32_MIN, UINT32_MAX);
+    if (!value) return std::nullopt;
+    return static_cast<uint32_t>(*value);
 }
 
 }  // namespace corvane::lan

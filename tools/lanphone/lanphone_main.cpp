@@ -2,6 +2,8 @@
 // run. It sends the datagrams a phone sends to the service's command port (presence, withdrawal,
 // session queries, codes for the logon component) and, playing the logon component, a logon
 // result report; it listens on UDP 45452 for the service's replies and prints them.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -13,6 +15,7 @@
 #include "lan_socket.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/text.h"
+#include "wire/program_args.h"
 #include "wire/time_text.h"
 
 namespace corvane::lan {
@@ -29,7 +32,9 @@ constexpr const char* kUsage =
     "                                                   the certificate of the container names; prints the reply\n"
     "  send CODE [HEX-PAYLOAD]                          any code, e.g. one for the logon component\n"
     "  listen [--wait MS] [--expect N]                  prints what arrives on UDP 45452\n"
-    "Defaults: --to 127.0.0.1 --port 45451 --wait 2000. Exit code 1 when fewer than --expect replies came.\n";
+    "  --help | --version\n"
+    "Defaults: --to 127.0.0.1 --port 45451 --wait 2000. Exit code 1 when fewer than --expect replies came\n"
+    "or a send failed, 2 for bad use (checked before anything is sent).\n";
 
 struct Args {
     std::vector<std::string> positional;
@@ -39,13 +44,15 @@ struct Args {
         auto it = options.find(name);
         return it == options.end() ? fallback : it->second;
     }
-    uint32_t Number(const std::string& name, uint32_t fallback) const {
+    // The option's value within [min, max]; bad use (exit 2) for anything else.
+    int64_t Number(const std::string& name, int64_t fallback, int64_t min = 0, int64_t max = UINT32_MAX) const {
         auto it = options.find(name);
         if (it == options.end()) return fallback;
-        auto v = ParseNumber(it->second);
+        const auto v = ParseInteger(it->second, min, max);
         if (!v) {
-            std::fprintf(stderr, "corvane-lanphone: --%s wants a number, not '%s'\n", name.c_str(), it->second.c_str());
-            std::exit(2);
+            std::fprintf(stderr, "corvane-lanphone: --%s wants a number from %lld to %lld, not '%s'\n", name.c_str(),
+                         static_cast<long long>(min), static_cast<long long>(max), it->second.c_str());
+            std::exit(kExitUsage);
         }
         return *v;
     }
@@ -98,8 +105,22 @@ int Collect(LanSocket& socket, uint32_t waitMs) {
 int Run(const Args& a) {
     if (a.positional.empty()) {
         std::fputs(kUsage, stderr);
-        return 2;
+        return kExitUsage;
     }
+    static const char* const kKnownOptions[] = {"to",  "port", "device-port", "value", "wait",  "expect", "type", "op",
+                                                "result", "sub", "computer", "name",  "error", "option", "delay"};
+    for (const auto& [name, value] : a.options) {
+        if (std::find_if(std::begin(kKnownOptions), std::end(kKnownOptions),
+                         [&](const char* known) { return name == known; }) == std::end(kKnownOptions)) {
+            std::fprintf(stderr, "corvane-lanphone: unknown option '--%s'\n", name.c_str());
+            return kExitUsage;
+        }
+    }
+    // Every number is checked before anything is sent.
+    for (const char* name : {"port", "device-port"}) a.Number(name, 0, 0, 0xFFFF);
+    for (const char* name : {"type", "op"}) a.Number(name, 0, 0, 0xFFFF);
+    for (const char* name : {"value", "result", "sub", "wait", "expect"}) a.Number(name, 0);
+    for (const char* name : {"option", "delay"}) a.Number(name, 0, INT32_MIN, INT32_MAX);
     posix::PosixSockets sockets;
     sockets.Startup();
     const auto host = ResolveAddress(sockets, a.Option("to", "127.0.0.1"));
@@ -107,7 +128,7 @@ int Run(const Args& a) {
         std::fprintf(stderr, "corvane-lanphone: cannot resolve '%s'\n", a.Option("to", "").c_str());
         return 2;
     }
-    const SockAddrIn service = SockAddrIn::Inet(*host, static_cast<uint16_t>(a.Number("port", Contract::COMMAND_PORT)));
+    const SockAddrIn service = SockAddrIn::Inet(*host, static_cast<uint16_t>(a.Number("port", Contract::COMMAND_PORT, 0, 0xFFFF)));
     const std::string& verb = a.positional[0];
     const auto arg = [&](size_t i) -> const std::string& {
         if (i >= a.positional.size()) {
@@ -128,8 +149,8 @@ int Run(const Args& a) {
 
     std::vector<uint8_t> datagram;
     if (verb == "announce") {
-        datagram = BuildPresence(Contract::kPresence, static_cast<uint16_t>(a.Number("device-port", Contract::DEVICE_REPLY_PORT)),
-                                 a.Number("value", 0), arg(1), arg(2));
+        datagram = BuildPresence(Contract::kPresence, static_cast<uint16_t>(a.Number("device-port", Contract::DEVICE_REPLY_PORT, 0, 0xFFFF)),
+                                 static_cast<uint32_t>(a.Number("value", 0)), arg(1), arg(2));
     } else if (verb == "withdraw") {
         datagram = BuildPresence(Contract::kWithdrawal, 0, 0, arg(1), "");
     } else if (verb == "query") {
@@ -139,15 +160,15 @@ int Run(const Args& a) {
         f.devGuid = arg(1);
         f.userName = arg(2);
         f.logonServer = arg(3);
-        f.devType = static_cast<uint16_t>(a.Number("type", 1));
-        f.operation = static_cast<uint16_t>(a.Number("op", 1));
-        f.result = a.Number("result", 0);
-        f.resultSub = a.Number("sub", 0);
+        f.devType = static_cast<uint16_t>(a.Number("type", 1, 0, 0xFFFF));
+        f.operation = static_cast<uint16_t>(a.Number("op", 1, 0, 0xFFFF));
+        f.result = static_cast<uint32_t>(a.Number("result", 0));
+        f.resultSub = static_cast<uint32_t>(a.Number("sub", 0));
         f.computerName = a.Option("computer", "");
         f.devName = a.Option("name", arg(1));
         f.errMsg = a.Option("error", "");
-        f.logonOption = static_cast<int32_t>(a.Number("option", 0));
-        f.logonParam = static_cast<int32_t>(a.Number("delay", 0));
+        f.logonOption = static_cast<int32_t>(a.Number("option", 0, INT32_MIN, INT32_MAX));
+        f.logonParam = static_cast<int32_t>(a.Number("delay", 0, INT32_MIN, INT32_MAX));
         datagram = BuildLogonReport(f);
     } else if (operation != 0) {
         datagram = BuildRemoteLogoff(operation, arg(1), arg(2));
@@ -176,7 +197,7 @@ int Run(const Args& a) {
     if (!listens) return 0;
     if (operation != 0) {
         // One reply at most; the key proof may download a CRL first, which takes its time.
-        auto reply = socket.Receive(a.Number("wait", 25000));
+        auto reply = socket.Receive(static_cast<uint32_t>(a.Number("wait", 25000)));
         if (!reply) {
             std::printf("no reply\n");
             return 1;
@@ -184,11 +205,20 @@ int Run(const Args& a) {
         PrintReply(*reply);
         return 0;
     }
-    const int received = Collect(socket, a.Number("wait", 2000));
-    return received >= static_cast<int>(a.Number("expect", 0)) ? 0 : 1;
+    const int64_t received = Collect(socket, static_cast<uint32_t>(a.Number("wait", 2000)));
+    return received >= a.Number("expect", 0) ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace corvane::lan
 
-int main(int argc, char** argv) { return corvane::lan::Run(corvane::lan::Parse(argc, argv)); }
+int main(int argc, char** argv) {
+    switch (corvane::HelpOrVersionWord(argc, argv)) {
+        case corvane::ProgramWord::Help: std::fputs(corvane::lan::kUsage, stdout); return corvane::kExitOk;
+        case corvane::ProgramWord::Version:
+            std::printf("corvane-lanphone %s\n", corvane::kProductVersion.data());
+            return corvane::kExitOk;
+        case corvane::ProgramWord::None: break;
+    }
+    return corvane::lan::Run(corvane::lan::Parse(argc, argv));
+}

@@ -28,6 +28,7 @@
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
 #include "wire/msg_header.h"
+#include "wire/program_args.h"
 
 namespace corvane::logon {
 namespace {
@@ -36,7 +37,9 @@ constexpr const char* kUsage =
     "usage: corvane-logon --tcp PORT --udp PORT [--service-port PORT] [--keyed] [--state N]\n"
     "                     [--computer NAME] [--exit-after N]\n"
     "  listens on 127.0.0.1:PORT (stream and datagram), announces itself to the service and\n"
-    "  serves relayed logons on the simulated session manager until stopped (or after N relays).\n";
+    "  serves relayed logons on the simulated session manager until stopped (or after N relays).\n"
+    "       corvane-logon --help | --version\n"
+    "Exit code 1 when a port cannot be used or the service does not take the announcement, 2 for bad use.\n";
 constexpr int kTimeoutMs = 10000;
 
 struct Options {
@@ -56,9 +59,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         const std::string arg = argv[i];
         auto number = [&](uint32_t max, uint32_t& out) {
             if (i + 1 >= argc) return false;
-            const auto n = lan::ParseNumber(argv[++i]);
-            if (!n || *n > max) return false;
-            out = *n;
+            const auto n = ParseInteger(argv[++i], 0, max);
+            if (!n) return false;
+            out = static_cast<uint32_t>(*n);
             return true;
         };
         uint32_t n = 0;
@@ -231,10 +234,15 @@ bool ServeOne(ISockets& sockets, SocketHandle s, ServiceLink& link, posix::SimSe
 int main(int argc, char** argv) {
     using namespace corvane;
     using namespace corvane::logon;
+    switch (HelpOrVersionWord(argc, argv)) {
+        case ProgramWord::Help: std::fputs(kUsage, stdout); return kExitOk;
+        case ProgramWord::Version: std::printf("corvane-logon %s\n", kProductVersion.data()); return kExitOk;
+        case ProgramWord::None: break;
+    }
     Options o;
     if (!ParseOptions(argc, argv, o)) {
         std::fputs(kUsage, stderr);
-        return 2;
+        return kExitUsage;
     }
     std::signal(SIGTERM, [](int) { g_bStop = true; });
     std::signal(SIGINT, [](int) { g_bStop = true; });

@@ -5,13 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <thread>
 
 #include "crypto/session_key.h"
 #include "phone/device_hello.h"
+#include "phone_args.h"
 #include "phone_link.h"
 #include "remote_requests.h"
 #include "soft_token.h"
@@ -96,8 +99,8 @@ Phone::~Phone() {
 }
 
 bool Phone::Init() {
-    if (m_id.empty() || m_id.size() >= HelloLayout::kIdSize) {
-        std::fprintf(stderr, "corvane-phone: the phone ID must have 1 to 39 bytes\n");
+    if (const std::string reason = CheckPhoneId(m_id); !reason.empty()) {
+        std::fprintf(stderr, "corvane-phone: %s\n", reason.c_str());
         return false;
     }
     if (RsaGenerate(&m_key, kKeyBits, 65537, OsRandom) != 0) {
@@ -114,7 +117,13 @@ bool Phone::Init() {
     }
     m_listenFd = ListenAt(vxble::PhoneSocketPath(m_root, m_id));
     if (m_listenFd < 0) {
-        std::fprintf(stderr, "corvane-phone: cannot listen at %s\n", vxble::PhoneSocketPath(m_root, m_id).c_str());
+        const int err = errno;
+        if (err == EADDRINUSE) {
+            std::fprintf(stderr, "corvane-phone: phone %s is already running\n", m_id.c_str());
+        } else {
+            std::fprintf(stderr, "corvane-phone: cannot listen at %s: %s\n", vxble::PhoneSocketPath(m_root, m_id).c_str(),
+                         std::strerror(err));
+        }
         return false;
     }
     return true;
@@ -330,7 +339,9 @@ bool Phone::Request(uint16_t code, const std::vector<uint8_t>& payload, uint32_t
 }
 
 std::string Phone::Command(const std::vector<std::string>& args) {
-    const std::string verb = args.empty() ? "" : args[0];
+    // The client checks its words too, but anything may connect to this socket.
+    if (const std::string reason = CheckPhoneCommand(args); !reason.empty()) return "rc 2\n" + reason + "\n";
+    const std::string verb = args[0];
     if (verb == "away") {
         m_away = true;
         Disconnect();
@@ -342,7 +353,7 @@ std::string Phone::Command(const std::vector<std::string>& args) {
         return m_passiveFd >= 0 ? "rc 0\nconnected\n" : "rc 1\nnot connected\n";
     }
     if (verb == "rssi" && args.size() == 2) {
-        m_rssi = static_cast<int16_t>(std::stoi(args[1]));
+        m_rssi = ParseRssi(args[1]).value_or(m_rssi.load());
         return "rc 0\nrssi " + args[1] + "\n";
     }
 
@@ -353,8 +364,8 @@ std::string Phone::Command(const std::vector<std::string>& args) {
         int32_t option = 0;
         int32_t delay = 0;
         for (size_t i = 3; i + 1 < args.size(); i += 2) {
-            if (args[i] == "--option") option = std::stoi(args[i + 1]);
-            if (args[i] == "--delay") delay = std::stoi(args[i + 1]);
+            if (args[i] == "--option") option = ParseLogonOption(args[i + 1]).value_or(0);
+            if (args[i] == "--delay") delay = ParseLogonDelay(args[i + 1]).value_or(0);
         }
         payload.resize(8);
         WriteU32(payload.data(), static_cast<uint32_t>(option));
@@ -367,11 +378,8 @@ std::string Phone::Command(const std::vector<std::string>& args) {
         code = kSessionControlCode;
         payload = EncodeSessionControl(verb == "logoff" ? 1 : verb == "lock" ? 2 : 3, args[1]);
     } else if (verb == "shutdown" && args.size() == 4 && args[1] == "start") {
-        char* end = nullptr;
-        const unsigned long seconds = std::strtoul(args[2].c_str(), &end, 10);
-        if (args[2].empty() || *end != 0 || seconds > 0xFFFFFFFFul) return "rc 2\nbad SECONDS\n";
         code = kShutdownCode;
-        payload = EncodeShutdown(1, static_cast<uint32_t>(seconds), args[3]);
+        payload = EncodeShutdown(1, ParseShutdownSeconds(args[2]).value_or(0), args[3]);
     } else if (verb == "shutdown" && args.size() == 3 && (args[1] == "cancel" || args[1] == "query")) {
         code = kShutdownCode;
         payload = EncodeShutdown(args[1] == "cancel" ? 2 : 3, 0, args[2]);

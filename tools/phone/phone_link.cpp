@@ -37,10 +37,22 @@ int ConnectWithIntro(const std::string& path, char kind, const std::string& id) 
     return fd;
 }
 
+bool RemoveStaleSocket(const std::string& path) {
+    sockaddr_un addr;
+    if (!Address(path, addr)) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool refused = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno == ECONNREFUSED;
+    ::close(fd);
+    return refused && ::unlink(path.c_str()) == 0;
+}
+
 int ListenAt(const std::string& path) {
     sockaddr_un addr;
     if (!Address(path, addr)) return -1;
-    ::unlink(path.c_str());
+    // A socket file whose process is gone is replaced; one that still answers belongs to a phone
+    // that runs, and is left alone.
+    RemoveStaleSocket(path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {

@@ -9,7 +9,8 @@
 // `pair` makes a key container of the phone's soft token (its certificate from the test CA that
 // the state root trusts) and pairs the phone in the registry; it needs no running phone.
 // The commands drive a running phone and print the reply's status and fields; the exit code is 0
-// when the request succeeded, 1 when it failed or the phone could not be reached, 2 for bad use.
+// when the request succeeded, 1 when it failed or the phone could not be reached, 2 for bad use
+// (checked before anything is sent). --help and --version print and exit 0.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include "phone.h"
+#include "phone_args.h"
 #include "phone_link.h"
 #include "phone/device_hello.h"
 #include "phone_pki.h"
@@ -28,6 +30,7 @@
 #include "platform/posix/sim_radio.h"
 #include "vxble_link.h"
 #include "wire/byte_order.h"
+#include "wire/program_args.h"
 
 namespace {
 
@@ -35,8 +38,7 @@ std::atomic<bool> g_stop {false};
 
 void OnSignal(int) { g_stop = true; }
 
-int Usage() {
-    std::fprintf(stderr,
+constexpr const char* kUsage =
                  "usage: corvane-phone run ID [--name NAME] [--rssi DBM]\n"
                  "       corvane-phone ID logon|unlock|relogon USER DOMAIN [--option N] [--delay SECONDS]\n"
                  "       corvane-phone ID sessions|status|away|back\n"
@@ -45,31 +47,44 @@ int Usage() {
                  "       corvane-phone ID shutdown start SECONDS CONTAINER\n"
                  "       corvane-phone ID shutdown cancel|query CONTAINER\n"
                  "       corvane-phone ID times UPN\n"
-                 "       corvane-phone pair ID --user USER@DOMAIN [--container NAME]\n");
-    return 2;
+                 "       corvane-phone pair ID --user USER@DOMAIN [--container NAME]\n"
+                 "       corvane-phone --help | --version\n";
+
+int Usage() {
+    std::fputs(kUsage, stderr);
+    return corvane::kExitUsage;
+}
+
+// A one-line reason for bad use, exit 2.
+int UsageError(const std::string& reason) {
+    std::fprintf(stderr, "corvane-phone: %s\n", reason.c_str());
+    return corvane::kExitUsage;
 }
 
 int RunPhone(const std::string& root, int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string id = argv[2];
+    if (const std::string reason = corvane::phone::CheckPhoneId(id); !reason.empty()) return UsageError(reason);
     std::string name = id;
-    int rssi = -55;
+    int16_t rssi = -55;
     for (int i = 3; i < argc; ++i) {
         const std::string option = argv[i];
-        if (i + 1 >= argc) return Usage();
+        if (i + 1 >= argc) return UsageError(option + " needs a value");
         if (option == "--name") {
             name = argv[++i];
         } else if (option == "--rssi") {
-            rssi = std::atoi(argv[++i]);
+            const auto value = corvane::phone::ParseRssi(argv[++i]);
+            if (!value) return UsageError(std::string("bad --rssi '") + argv[i] + "' (a whole number from -128 to 127)");
+            rssi = *value;
         } else {
-            return Usage();
+            return UsageError("unknown option '" + option + "'");
         }
     }
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
-    corvane::phone::Phone phone(root, id, name, static_cast<int16_t>(rssi));
+    corvane::phone::Phone phone(root, id, name, rssi);
     if (!phone.Init()) return 1;
     return phone.Run(g_stop);
 }
@@ -79,11 +94,12 @@ int RunPhone(const std::string& root, int argc, char** argv) {
 int Pair(const std::string& root, int argc, char** argv) {
     if (argc < 3) return Usage();
     const std::string id = argv[2];
+    if (const std::string reason = corvane::phone::CheckPhoneId(id); !reason.empty()) return UsageError(reason);
     std::string user;
     std::string container;
     for (int i = 3; i < argc; ++i) {
         const std::string option = argv[i];
-        if (i + 1 >= argc) return Usage();
+        if (i + 1 >= argc) return UsageError(option + " needs a value");
         if (option == "--user") {
             user = argv[++i];
         } else if (option == "--container") {
@@ -92,11 +108,7 @@ int Pair(const std::string& root, int argc, char** argv) {
             return Usage();
         }
     }
-    if (user.empty()) return Usage();
-    if (id.empty() || id.size() >= corvane::HelloLayout::kIdSize) {
-        std::fprintf(stderr, "corvane-phone: the phone ID must have 1 to 39 bytes\n");
-        return 1;
-    }
+    if (user.empty()) return UsageError("pair needs --user USER@DOMAIN");
     if (container.empty()) container = user.substr(0, user.find('@'));
     std::string error;
     if (!corvane::phone::MakePairedContainer(root, id, user, container, error)) {
@@ -115,26 +127,21 @@ int Pair(const std::string& root, int argc, char** argv) {
 
 int SendCommand(const std::string& root, int argc, char** argv) {
     const std::string id = argv[1];
-    const std::string verb = argv[2];
-    const bool known = verb == "logon" || verb == "unlock" || verb == "relogon" || verb == "sessions" ||
-                       verb == "status" || verb == "rssi" || verb == "away" || verb == "back" || verb == "lock" ||
-                       verb == "logoff" || verb == "disconnect" || verb == "shutdown" || verb == "times";
-    const bool session = verb == "lock" || verb == "logoff" || verb == "disconnect" || verb == "times";
-    const std::string step = argc > 3 ? argv[3] : "";
-    const bool shutdownUse = (step == "start" && argc == 6) || ((step == "cancel" || step == "query") && argc == 5);
-    if (!known || ((verb == "logon" || verb == "unlock" || verb == "relogon") && argc < 5) ||
-        (verb == "rssi" && argc != 4) || (session && argc != 4) || (verb == "shutdown" && !shutdownUse)) {
-        return Usage();
-    }
+    if (const std::string reason = corvane::phone::CheckPhoneId(id); !reason.empty()) return UsageError(reason);
+    const std::vector<std::string> words(argv + 2, argv + argc);
+    if (const std::string reason = corvane::phone::CheckPhoneCommand(words); !reason.empty()) return UsageError(reason);
     std::string text;
     for (int i = 2; i < argc; ++i) {
         if (i > 2) text.push_back('\n');
         text += argv[i];
     }
-    const int fd = corvane::phone::ConnectWithIntro(corvane::vxble::PhoneSocketPath(root, id),
-                                                    corvane::vxble::kKindCommand, id);
+    const std::string socketPath = corvane::vxble::PhoneSocketPath(root, id);
+    const int fd = corvane::phone::ConnectWithIntro(socketPath, corvane::vxble::kKindCommand, id);
     if (fd < 0) {
-        std::fprintf(stderr, "corvane-phone: phone %s is not running\n", id.c_str());
+        // A socket that nobody listens on any more was left by a phone that is gone.
+        const bool stale = corvane::phone::RemoveStaleSocket(socketPath);
+        std::fprintf(stderr, "corvane-phone: phone %s is not running%s\n", id.c_str(),
+                     stale ? " (its leftover socket was removed)" : "");
         return 1;
     }
     uint8_t size[2];
@@ -152,13 +159,21 @@ int SendCommand(const std::string& root, int argc, char** argv) {
         std::fprintf(stderr, "corvane-phone: no answer from phone %s\n", id.c_str());
         return 1;
     }
+    const int rc = static_cast<int>(corvane::ParseInteger(answer.substr(3, line - 3), 0, 2).value_or(1));
+    // A refusal of bad use is an error of this command line, on one line of stderr.
+    if (rc == corvane::kExitUsage) return UsageError(answer.substr(line + 1, answer.find('\n', line + 1) - line - 1));
     std::fputs(answer.c_str() + line + 1, stdout);
-    return std::atoi(answer.c_str() + 3);
+    return rc;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    switch (corvane::HelpOrVersionWord(argc, argv)) {
+        case corvane::ProgramWord::Help: std::fputs(kUsage, stdout); return corvane::kExitOk;
+        case corvane::ProgramWord::Version: std::printf("corvane-phone %s\n", corvane::kProductVersion.data()); return corvane::kExitOk;
+        case corvane::ProgramWord::None: break;
+    }
     const std::string root = corvane::posix::SimStateRootFromEnvironment();
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return RunPhone(root, argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "pair") == 0) return Pair(root, argc, argv);

@@ -8,6 +8,7 @@ namespace corvane::posix {
 class PosixLibraryLoader final : public ILibraryLoader {
 public:
     std::unique_ptr<ILoadedLibrary> Load(std::u16string_view path, uint32_t& error) override;
+    std::string LastLoadErrorText() override;
 };
 
 }  // namespace corvane::posix

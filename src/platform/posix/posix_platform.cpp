@@ -1,5 +1,10 @@
 // The POSIX backend: every path under the state root ($CORVANE_ROOT, default "/").
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_append_files.h"
@@ -31,7 +36,8 @@ namespace {
 class PosixPlatform final : public NativePlatform {
 public:
     explicit PosixPlatform(posix::StateRoot root)
-        : m_registry(root.RegistryDir()),
+        : m_root(root),
+          m_registry(root.RegistryDir()),
           m_mutexes(root.LockDir()),
           m_serviceHost(root.ControlSocketPath(), root.InstanceLockPath()),
           m_system(root),
@@ -65,6 +71,17 @@ public:
         m_platform.pcSoftware = &m_pcSoftware;
     }
     Platform& Get() override { return m_platform; }
+    std::string StartProblem() override {
+        const std::string dir = m_root.root.empty() ? "/" : m_root.root;
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) != 0) {
+            // A root that does not exist yet is made on first use.
+            if (errno == ENOENT) return {};
+            return "the state root " + dir + " cannot be used: " + std::strerror(errno);
+        }
+        if (!S_ISDIR(st.st_mode)) return "the state root " + dir + " is not a directory";
+        return {};
+    }
     void SetArguments(int argc, char** argv) override {
         std::u16string line;
         for (int i = 0; i < argc; ++i) {
@@ -75,6 +92,7 @@ public:
     }
 
 private:
+    posix::StateRoot m_root;
     posix::PosixClock m_clock;
     posix::PosixRegistry m_registry;
     posix::PosixMutexes m_mutexes;
