@@ -8,6 +8,7 @@
 
 #include "ctl_commands.h"
 #include "ctl_numbers.h"
+#include "json_text.h"
 #include "platform/posix/control_protocol.h"
 #include "platform/posix/state_root.h"
 #include "platform/types.h"
@@ -28,15 +29,23 @@ int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
 }  // namespace
 
 int RunStatus(const Args& args) {
-    if (!args.empty()) return Fail("usage: corvane-ctl status");
+    const bool json = args.size() == 1 && args[0] == "--json";
+    if (!args.empty() && !json) return Fail("usage: corvane-ctl status [--json]");
+    // "4 RUNNING", or {"state":4,"name":"RUNNING"} for scripts.
+    auto print = [json](uint32_t state) {
+        const std::string text = json ? tools::JsonWriter().BeginObject().Key("state").Number(state).Key("name")
+                                            .String(ServiceStateName(state)).EndObject().Text()
+                                      : std::to_string(state) + " " + ServiceStateName(state) + "\n";
+        std::fputs(text.c_str(), stdout);
+    };
     posix::ControlReply reply;
     const int err = posix::SendControl(SocketPath(), {Svc::ControlInterrogate, 0, 0}, reply);
     if (NotRunning(err)) {
-        std::printf("%u %s\n", Svc::Stopped, ServiceStateName(Svc::Stopped));
+        print(Svc::Stopped);
         return 0;
     }
     if (err != 0) return Fail(std::string("control socket: ") + std::strerror(err));
-    std::printf("%u %s\n", reply.state, ServiceStateName(reply.state));
+    print(reply.state);
     return 0;
 }
 

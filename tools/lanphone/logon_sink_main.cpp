@@ -9,6 +9,7 @@
 #include "lan_socket.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/text.h"
+#include "status_text.h"
 
 int main(int argc, char** argv) {
     using namespace corvane;
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
     sockets.Startup();
     LanSocket socket(sockets);
     if (int rc = socket.Open(SockAddrIn::kLoopback, static_cast<uint16_t>(*port))) {
-        std::fprintf(stderr, "corvane-logonsink: cannot bind 127.0.0.1:%u (error %d)\n", *port, rc);
+        std::fprintf(stderr, "corvane-logonsink: cannot bind 127.0.0.1:%u (%s)\n", *port,
+                     corvane::tools::DescribeSocketError(rc).c_str());
         return 1;
     }
     std::printf("listening on 127.0.0.1:%u\n", *port);
