@@ -56,6 +56,17 @@ grep -qx "status 0x00000000" "$out" || fail "logon reply"
 wait_for 10 grep -q "reported the result to the service: code=0xb013 length=0 status=0x00000000" "$component" ||
   fail "the component's report was not accepted"
 "$ctl" session list | grep -q " anna CORP Console Active$" || fail "anna is not logged on at the console"
+
+# What the service knows of the phone (corvane-ctl devices --json): connected, with anna's option.
+"$ctl" devices --json >"$out" || fail "devices --json"
+python3 - "$out" <<'PY' || fail "devices --json: $(cat "$out")"
+import json, sys
+phones = [d for d in json.load(open(sys.argv[1]))["devices"] if d["kind"] == "ble"]
+assert len(phones) == 1, phones
+p = phones[0]
+assert (p["id"], p["name"], p["link"], p["connected"]) == ("phone-1", "Anna's phone", "connected", True), p
+assert p["options"] == [{"user": "anna", "domain": "CORP", "option": 1, "delay": 30, "handled": False}], p
+PY
 "$phone" phone-1 sessions >"$out" || fail "sessions"
 grep -qx "sessions 1" "$out" || fail "session count"
 grep -q "^session anna@CORP state 5 " "$out" || fail "anna's session is not listed to the phone"
