@@ -35,7 +35,7 @@ struct SnapshotDevice {
     uint32_t kind = 0;  // 1 phone on the local network, 2 phone over Bluetooth LE, 3 card reader
     std::string id;
     std::string name;   // the phone's name, or the reader's
-    bool paired = false;  // phones: the id is in the paired device list
+    bool paired = false;  // a phone on the local network: its id is in the paired device list
     // A phone on the local network.
     std::string address;
     uint16_t port = 0;

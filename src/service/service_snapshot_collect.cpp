@@ -33,14 +33,13 @@ std::vector<SnapshotOption> CopyOptions(const std::vector<CLogonOpt>& options) {
 uint32_t Since(uint32_t now, uint32_t tick) { return tick == 0 ? 0 : now - tick; }
 
 // Under the DeviceMap mutex: what the device can tell without waiting on its link.
-SnapshotDevice DescribeDevice(CDevTovrel& device, const std::vector<std::u16string>& paired, uint32_t nowTick) {
+SnapshotDevice DescribeDevice(CDevTovrel& device, uint32_t nowTick) {
     SnapshotDevice d;
     d.kind = device.GetKind();
     d.id = Utf8(device.GetId());
     d.name = Utf8(device.GetName());
     if (auto* phone = dynamic_cast<CDevBth*>(&device)) {
         const PhoneListFields fields = phone->GetPhoneListFields();
-        d.paired = IsPaired(paired, device.GetId());
         d.connected = phone->IsConnected();
         d.present = phone->IsPresent();
         d.closed = !d.connected && d.present;
@@ -89,7 +88,7 @@ ServiceSnapshot CollectDeviceSnapshot(SnapshotSources& sources) {
     if (sources.devices) {
         const uint32_t nowTick = sources.clock.GetTickCount();
         sources.devices->ForEach(
-            [&](CDevTovrel& device) { snapshot.devices.push_back(DescribeDevice(device, paired, nowTick)); });
+            [&](CDevTovrel& device) { snapshot.devices.push_back(DescribeDevice(device, nowTick)); });
     }
     std::stable_sort(snapshot.devices.begin(), snapshot.devices.end(), [](const SnapshotDevice& a, const SnapshotDevice& b) {
         return a.kind != b.kind ? a.kind < b.kind : a.id < b.id;

@@ -97,7 +97,8 @@ std::string Details(const SnapshotDevice& d) {
         parts.push_back(d.haveRssi ? "signal " + std::to_string(d.rssi) + " dBm" : "no signal sample");
         if (d.keyed) parts.push_back("keyed");
     }
-    if (d.kind == 1 || d.kind == 2) parts.push_back(d.paired ? "paired" : "not paired");
+    // Only a phone on the local network must be paired to be answered.
+    if (d.kind == 1) parts.push_back(d.paired ? "paired" : "not paired");
     if (d.kind == 3) parts.push_back("serial " + d.serial);
     std::string out;
     for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
@@ -163,7 +164,7 @@ std::string DevicesJson(const ServiceSnapshot& s) {
             j.Key("value").Number(d.value).Key("last_seen").Number(d.lastSeen);
             j.Key("seen_seconds_ago").Number(std::max<int64_t>(0, s.now - d.lastSeen));
         } else if (d.kind == 2) {
-            j.Key("paired").Bool(d.paired).Key("link").String(LinkWord(d)).Key("connected").Bool(d.connected);
+            j.Key("link").String(LinkWord(d)).Key("connected").Bool(d.connected);
             j.Key("keyed").Bool(d.keyed).Key("lost_for_ms").Number(d.lostForMs).Key("rssi");
             if (d.haveRssi) {
                 j.Number(d.rssi);
