@@ -1,6 +1,7 @@
 # Scene: a phone over Bluetooth LE logs its user on. Sourced by scripts/demo.sh while the service
 # runs, after the logon component scene (anna is at the console, the component has ended); uses
-# its say, $ctl, $bin, $CORVANE_ROOT and $console.
+# its say, $ctl, $bin, $CORVANE_ROOT and $console, and for its devices step $lan_phone of the LAN
+# phone scene and the card rig of the card scene (card, $card_pcscd, $card_reader, $card_id).
 ble_component=$CORVANE_ROOT/ble-logon.out
 ble_phone_log=$CORVANE_ROOT/ble-phone.log
 ble_wait() { for _ in $(seq 1 200); do grep -q "$1" "$2" 2>/dev/null && return 0; sleep 0.05; done; return 1; }
@@ -37,6 +38,25 @@ sleep 0.2
 say "The phone lists its user's session (0x3027), and the stream channel lists the phone (0x4101)"
 "$bin/corvane-phone" carol-phone sessions
 "$ctl" stream 0x4101
+
+say "What the service knows of its devices right now (corvane-ctl devices): a LAN phone, a BLE phone, a card reader"
+# anna's LAN phone announces itself again (a LAN phone is dropped 13 s after its last
+# announcement), and a card goes into the reader and logs carol on (no action when it leaves).
+"$bin/corvane-lanphone" announce "$lan_phone" "Anna's phone" >/dev/null
+if [[ -n "${card_pcscd:-}" ]]; then
+  card insert "$card_reader" --serial 0011223344556677 --label "Carol's card" >/dev/null
+  "$bin/corvane-lanphone" report "$card_id" carol CONTOSO --type 3 --computer "$(hostname | cut -c1-15 | tr a-z A-Z)" \
+    --name "$card_reader" --option 0 --delay 0 >/dev/null
+  for _ in $(seq 1 100); do "$ctl" devices --json | grep -q '"kind":"card"' && break; sleep 0.02; done
+fi
+"$ctl" devices
+say "The same for scripts (corvane-ctl devices --json)"
+"$ctl" devices --json
+if [[ -n "${card_pcscd:-}" ]]; then
+  card remove "$card_reader" >/dev/null 2>&1 || true
+  kill "$card_pcscd" 2>/dev/null || true
+  wait "$card_pcscd" 2>/dev/null || true
+fi
 
 say "The phone leaves; with the radio switched off the BLE service stops within about 2 s"
 "$bin/corvane-phone" carol-phone away

@@ -86,4 +86,9 @@ bool CNetDeviceTable::WithNetDevice(std::u16string_view id, const std::function<
     return true;
 }
 
+void CNetDeviceTable::ForEachNetDevice(const std::function<void(const CDevNet&)>& visit) {
+    MutexGuard lock(m_hDevNetMutex);
+    for (const auto& entry : m_mapDevNet) visit(*entry.second);
+}
+
 }  // namespace corvane

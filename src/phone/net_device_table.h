@@ -53,6 +53,8 @@ public:
     size_t Count();
     // Runs `visit` on the entry under the table mutex; false when the ID is not in the table.
     bool WithNetDevice(std::u16string_view id, const std::function<void(const CDevNet&)>& visit);
+    // Runs `visit` on every entry, in map order, under the table mutex.
+    void ForEachNetDevice(const std::function<void(const CDevNet&)>& visit);
 
 private:
     int64_t NowSeconds();

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -14,6 +16,9 @@ using ServiceStatusHandle = uintptr_t;  // 0 = none
 
 // HandlerEx: control code, event type, event data (a WtsSessionNotification for session changes).
 using ServiceControlHandler = std::function<uint32_t(uint32_t control, uint32_t eventType, void* eventData)>;
+// A question about what the running service knows ("devices", "sessions"): true with the answer's
+// lines, false for a question the service does not know.
+using ServiceQueryHandler = std::function<bool(std::string_view question, std::vector<std::string>& lines)>;
 
 class IServiceHost {
 public:
@@ -32,6 +37,9 @@ public:
     virtual bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) = 0;
     // RegisterDeviceNotificationW for the volume device-interface class on the status handle.
     virtual bool RegisterDeviceNotification(ServiceStatusHandle handle) = 0;
+    // Where a control tool asks what the service knows. Windows has no such channel (its tools
+    // read the service through the stream channel), so by default the handler is not used.
+    virtual void SetQueryHandler(ServiceQueryHandler handler) { (void)handler; }
 };
 
 }  // namespace corvane

@@ -43,6 +43,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {1063, u"The service process could not connect to the service controller.\r\n"},
     {1115, u"A system shutdown is in progress.\r\n"},
     {1116, u"Unable to abort the system shutdown because no shutdown was in progress.\r\n"},
+    {1167, u"The device is not connected.\r\n"},
     {1168, u"Element not found.\r\n"},
     {1190, u"A system shutdown has already been scheduled.\r\n"},
     {1223, u"The operation was canceled by the user.\r\n"},

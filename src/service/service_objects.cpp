@@ -13,6 +13,7 @@
 #include "phone/device_session.h"
 #include "service/service_install.h"
 #include "service/start_checks.h"
+#include "service/service_snapshot_collect.h"
 #include "session/event_log.h"
 #include "session/device_sessions.h"
 #include "session/session_actions.h"
@@ -44,6 +45,11 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     WireDatagramChannel(config);
     WireStreamChannel(app);
     WireBluetooth(app);
+    // What corvane-ctl devices and sessions show, where the platform has a control tool's channel.
+    if (m_platform.serviceHost) {
+        m_platform.serviceHost->SetQueryHandler(MakeSnapshotQueryHandler(
+            {config, *m_platform.clock, m_pNetDevices.get(), m_pDevices.get(), m_pSessionMonitor.get()}));
+    }
 
     // Installation verbs.
     hooks.InstallService = [this] {

@@ -39,6 +39,22 @@ line="Zentik:TESTPC|CORP\\anna|Logon|Anna's phone:$guid|0x00000000:0x00000000|"
 for _ in $(seq 1 200); do grep -qF -- "$line" "$log" 2>/dev/null && break; sleep 0.025; done
 grep -qF -- "$line" "$log" || fail "no event line: $line"
 
+# What the service knows of the phone now (corvane-ctl devices): for scripts, and for people.
+"$ctl" devices --json >"$out" || fail "devices --json"
+python3 - "$out" "$guid" <<'PY' || fail "devices --json: $(cat "$out")"
+import json, sys
+phones = [d for d in json.load(open(sys.argv[1]))["devices"] if d["kind"] == "lan"]
+assert len(phones) == 1, phones
+p = phones[0]
+assert (p["id"], p["name"], p["paired"], p["address"]) == (sys.argv[2], "Anna's phone", True, "127.0.0.1"), p
+assert 0 <= p["seen_seconds_ago"] <= 13, p
+assert p["options"] == [{"user": "anna", "domain": "CORP", "option": 2, "delay": 30, "handled": False}], p
+PY
+"$ctl" devices >"$out" || fail "devices"
+grep -q "^lan  *$guid  *Anna's phone  *seen [0-9]* s ago  *address 127.0.0.1:45452, paired$" "$out" ||
+  fail "devices table: $(cat "$out")"
+grep -qF "$guid option: CORP\\anna: log off when the device is gone, after 30 s" "$out" || fail "devices table option"
+
 # The session query of the paired phone: one reply, for anna's active console session.
 "$phone" query "$guid" anna@CORP --wait 1500 --expect 1 >"$out" || fail "no reply to the session query"
 # Replies leave from a fresh socket of their own, not from the command port.

@@ -52,8 +52,11 @@ status="020000000\{16\}[0-9a-f]\{32\}"
 grep -q "^reply code=0xc103 length=28 status=0x00000000 payload=$status$" "$out" || fail "plain 0x4103 reply"
 "$ctl" stream 0x4103 --keyed >"$out" || fail "keyed 0x4103"
 grep -q "^reply code=0xc103 length=32 status=0x00000000 payload=$status$" "$out" || fail "keyed 0x4103 reply"
-"$ctl" stream 0x4201 0 0102 >"$out" || fail "short 0x4201"
-grep -q "^reply code=0xc201 length=0 status=0x80090004 payload=$" "$out" || fail "short 0x4201 reply"
+# A failed status: its text follows it, and the tool exits 1.
+rc=0
+"$ctl" stream 0x4201 0 0102 >"$out" || rc=$?
+(( rc == 1 )) || fail "short 0x4201: exit $rc, expected 1"
+grep -q "^reply code=0xc201 length=0 status=0x80090004 (Bad Length.) payload=$" "$out" || fail "short 0x4201 reply"
 
 # anna locks the console; her phone's unlock is relayed to the component, which unlocks it and reports.
 "$ctl" session lock "$console"

@@ -56,12 +56,23 @@ grep -qx "status 0x00000000" "$out" || fail "logon reply"
 wait_for 10 grep -q "reported the result to the service: code=0xb013 length=0 status=0x00000000" "$component" ||
   fail "the component's report was not accepted"
 "$ctl" session list | grep -q " anna CORP Console Active$" || fail "anna is not logged on at the console"
+
+# What the service knows of the phone (corvane-ctl devices --json): connected, with anna's option.
+"$ctl" devices --json >"$out" || fail "devices --json"
+python3 - "$out" <<'PY' || fail "devices --json: $(cat "$out")"
+import json, sys
+phones = [d for d in json.load(open(sys.argv[1]))["devices"] if d["kind"] == "ble"]
+assert len(phones) == 1, phones
+p = phones[0]
+assert (p["id"], p["name"], p["link"], p["connected"]) == ("phone-1", "Anna's phone", "connected", True), p
+assert p["options"] == [{"user": "anna", "domain": "CORP", "option": 1, "delay": 30, "handled": False}], p
+PY
 "$phone" phone-1 sessions >"$out" || fail "sessions"
 grep -qx "sessions 1" "$out" || fail "session count"
 grep -q "^session anna@CORP state 5 " "$out" || fail "anna's session is not listed to the phone"
 # A logon of another user while anna holds the console comes back with the component's refusal.
 "$phone" phone-1 logon bob CORP >"$out" || true
-grep -qx "status 0x20000024" "$out" || fail "refused logon reply"
+grep -qx "status 0x20000024 (Other user is logged in)" "$out" || fail "refused logon reply"
 
 # The stream channel's device requests: the phone list holds the connected phone with its name
 # and signal; a close of an unknown device answers 1167; a session report reaches the phone over
@@ -73,12 +84,14 @@ slot() { local h; h=$(hexof "$1"); printf '%s%0*d' "$h" $(( 80 - ${#h} )) 0; }
 name=$(hexof "Anna's phone")
 grep -q "^reply code=0xc101 length=[0-9]* status=0x00000000 payload=0100$(slot phone-1)000000000000....0000000000000000020[01]....${name}00$" "$out" ||
   fail "phone list reply"
-"$ctl" stream 0x4006 0 "$(slot no-such-phone)" >"$out" || fail "close"
-grep -q "^reply code=0xc006 length=0 status=0x0000048f payload=$" "$out" || fail "close of an unknown device"
+"$ctl" stream 0x4006 0 "$(slot no-such-phone)" >"$out" && fail "close of an unknown device succeeded"
+grep -q "^reply code=0xc006 length=0 status=0x0000048f (The device is not connected.) payload=$" "$out" ||
+  fail "close of an unknown device"
 "$ctl" stream 0x5111 0 "$(slot phone-1)" >"$out" || fail "session report"
 grep -q "^reply code=0xd111 length=0 status=0x00000000 payload=$" "$out" || fail "session report to the phone"
-"$ctl" stream 0x5101 0 "$(slot phone-1)0170000000000000" >"$out" || fail "token command"
-grep -q "^reply code=0xf001 length=0 status=0x80090029 payload=$" "$out" || fail "token command to the phone"
+"$ctl" stream 0x5101 0 "$(slot phone-1)0170000000000000" >"$out" && fail "token command succeeded"
+grep -q "^reply code=0xf001 length=0 status=0x80090029 (The requested operation is not supported.) payload=$" "$out" ||
+  fail "token command to the phone"
 
 # A restart request: the component hears of it and, whatever order the stop's and the start's
 # notifications run in, ends with the running service.

@@ -27,6 +27,16 @@ rig_start
 
 # 1. Lock with delay 0 on removal.
 report 1 0
+# The reader device as corvane-ctl devices shows it: the card in, its serial, anna's option.
+"$ctl" devices --json >"$CORVANE_ROOT/devices.json" || fail "devices --json"
+python3 - "$CORVANE_ROOT/devices.json" "$cardid" "$reader" "$serial" <<'PY' || fail "devices --json: $(cat "$CORVANE_ROOT/devices.json")"
+import json, sys
+cards = [d for d in json.load(open(sys.argv[1]))["devices"] if d["kind"] == "card"]
+assert len(cards) == 1, cards
+c = cards[0]
+assert (c["id"], c["reader"], c["serial"], c["card"]) == (sys.argv[2], sys.argv[3], sys.argv[4], "in"), c
+assert c["options"] == [{"user": "anna", "domain": "CONTOSO", "option": 1, "delay": 0, "handled": False}], c
+PY
 t0=$(date +%s%N)
 "$card" remove "$reader" || fail "remove"
 ms=$(wait_state Disconnected 2000 "$t0") || fail "session not locked within 2 s of the removal"

@@ -21,6 +21,12 @@ public:
                                                      ServiceControlHandler handler) override;
     bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
     bool RegisterDeviceNotification(ServiceStatusHandle handle) override;
+    void SetQueryHandler(ServiceQueryHandler handler) override { m_queryHandler = std::move(handler); }
+    // Asks the registered question handler as a control tool would; false when none is set or
+    // it does not know the question.
+    bool Ask(std::string_view question, std::vector<std::string>& lines) {
+        return m_queryHandler && m_queryHandler(question, lines);
+    }
 
     // Delivers a control as the manager would (1061 when no handler is registered yet).
     uint32_t Control(uint32_t control, uint32_t eventType = 0, uint32_t sessionId = 0);
@@ -40,6 +46,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     ServiceControlHandler m_handler;
+    ServiceQueryHandler m_queryHandler;
     std::vector<ServiceStatus> m_statuses;
 };
 

@@ -70,8 +70,9 @@ TEST(PhoneRemoteRequests, RepliesPrintTheirFieldsAndStopAtThePayloadsEnd) {
         std::vector<uint8_t> payload;
         const char* text;
     } cases[] = {
-        {kSessionControlCode, 0x20000014, control, "status=0x20000014 operation=2 text=The specified user is locked"},
-        {kSessionControlCode, 0x20000013, {}, "status=0x20000013"},
+        {kSessionControlCode, 0x20000014, control, "status=0x20000014 (The specified user is locked) operation=2 text=The specified user is locked"},
+        {kSessionControlCode, 0x20000013, {},
+         "status=0x20000013 (The specified user session was not found (user is not logged in or logged out))"},
         {kSessionControlCode, 0, {2, 0, 0}, "status=0x00000000"},
         {kShutdownCode, 0, shutdown, "status=0x00000000 operation=3 seconds=598 text="},
         {kSessionTimeCode, 0, times,
@@ -79,7 +80,7 @@ TEST(PhoneRemoteRequests, RepliesPrintTheirFieldsAndStopAtThePayloadsEnd) {
         // A name without its NUL ends at the payload's end.
         {kSessionTimeCode, 0, std::vector<uint8_t>(times.begin(), times.end() - 9),
          "status=0x00000000 desktop=1 state=4 logon=20261211023652 active=20261211023652 locked= upn=alice@corp"},
-        {kSessionTimeCode, 0x80090011, std::vector<uint8_t>(times.begin(), times.begin() + 48), "status=0x80090011"},
+        {kSessionTimeCode, 0x80090011, std::vector<uint8_t>(times.begin(), times.begin() + 48), "status=0x80090011 (Object was not found.)"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DescribeRemoteReply(c.code, c.status, c.payload), c.text);

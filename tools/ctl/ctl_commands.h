@@ -22,6 +22,8 @@ int RunBleStatus(const Args& args);  // ctl_stream.cpp
 int RunRelay(const Args& args);      // ctl_stream.cpp
 int RunRadio(const Args& args);    // ctl_radio.cpp
 int RunToken(const Args& args);    // ctl_token.cpp
+int RunDevices(const Args& args);   // ctl_snapshot.cpp
+int RunSessions(const Args& args);  // ctl_snapshot.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1 (the verb failed).
 int Fail(const std::string& message);

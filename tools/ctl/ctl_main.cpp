@@ -26,18 +26,20 @@ struct Verb {
 
 // One line per verb; new verbs are added here.
 const Verb kVerbs[] = {
-    {"status", RunStatus, "status"},
+    {"status", RunStatus, "status [--json]"},
     {"stop", RunStop, "stop"},
     {"power", RunPower, "power resume|suspend|EVENT-TYPE"},
     {"control", RunControl, "control CODE [EVENT-TYPE [SESSION-ID]]"},
     {"reg", RunReg, "reg add|query|delete KEY [/v NAME] [/t TYPE] [/d DATA]"},
     {"session", RunSession, "session logon USER DOMAIN [--rdp] | lock|unlock|connect|disconnect|logoff ID | idle ID MS | list | ..."},
-    {"audit", RunAudit, "audit [--last N] [--csv]"},
+    {"audit", RunAudit, "audit [--last N] [--csv|--json] [--raw]"},
     {"stream", RunStream, "stream CODE [STATUS] [HEX] [--keyed] [--port PORT]"},
     {"ble-status", RunBleStatus, "ble-status [--keyed] [--port PORT]"},
     {"relay", RunRelay, "relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]"},
     {"radio", RunRadio, "radio [on|off]"},
     {"token", RunToken, "token slots|state SLOT|containers SLOT [--keyed] [--port PORT]"},
+    {"devices", RunDevices, "devices [--json]"},
+    {"sessions", RunSessions, "sessions [--json]"},
 };
 
 int Usage(FILE* out, int exitCode) {

@@ -14,6 +14,7 @@
 #include "audit/audit_reader.h"
 #include "ctl_commands.h"
 #include "ctl_numbers.h"
+#include "json_text.h"
 #include "platform/posix/control_protocol.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/state_root.h"
@@ -42,14 +43,19 @@ bool ServiceProcessHoldsRoot() {
     return held;
 }
 
-// A second line when the audit file is there but the service cannot keep rows in it.
-void PrintAuditTrailProblem() {
+// The audit file's path and why the service cannot keep rows in it; an empty reason when it can
+// (or when there is no file yet).
+struct AuditTrailProblem {
+    std::string path;
+    std::string reason;
+};
+
+AuditTrailProblem FindAuditTrailProblem() {
     posix::PosixSystem system(posix::StateRoot::FromEnvironment());
     std::u16string directory;
     std::u16string path;
-    if (GetAuditDbPath(system, directory, path) != 0) return;
-    const std::string reason = ProbeAuditFile(path, kAuditPassphrase);
-    if (!reason.empty()) std::printf("audit trail off: %s %s\n", Utf16ToUtf8(path).c_str(), reason.c_str());
+    if (GetAuditDbPath(system, directory, path) != 0) return {};
+    return {Utf16ToUtf8(path), ProbeAuditFile(path, kAuditPassphrase)};
 }
 
 int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
@@ -61,17 +67,34 @@ int Send(const posix::ControlRequest& request, posix::ControlReply& reply) {
 }  // namespace
 
 int RunStatus(const Args& args) {
-    if (!args.empty()) return UsageFail("usage: corvane-ctl status");
+    const bool json = args.size() == 1 && args[0] == "--json";
+    if (!args.empty() && !json) return UsageFail("usage: corvane-ctl status [--json]");
+    // "4 RUNNING" and, while the audit file cannot be used, a second line that says why; for
+    // scripts {"state":4,"name":"RUNNING"} with "audit_off":{"path":...,"reason":...} then.
+    auto print = [json](uint32_t state) {
+        const AuditTrailProblem audit = FindAuditTrailProblem();
+        std::string text;
+        if (json) {
+            tools::JsonWriter writer;
+            writer.BeginObject().Key("state").Number(state).Key("name").String(ServiceStateName(state));
+            if (!audit.reason.empty())
+                writer.Key("audit_off").BeginObject().Key("path").String(audit.path).Key("reason").String(audit.reason)
+                    .EndObject();
+            text = writer.EndObject().Text();
+        } else {
+            text = std::to_string(state) + " " + ServiceStateName(state) + "\n";
+            if (!audit.reason.empty()) text += "audit trail off: " + audit.path + " " + audit.reason + "\n";
+        }
+        std::fputs(text.c_str(), stdout);
+    };
     posix::ControlReply reply;
     const int err = posix::SendControl(SocketPath(), {Svc::ControlInterrogate, 0, 0}, reply);
     if (NotRunning(err)) {
-        std::printf("%u %s\n", Svc::Stopped, ServiceStateName(Svc::Stopped));
-        PrintAuditTrailProblem();
+        print(Svc::Stopped);
         return 0;
     }
     if (err != 0) return Fail(std::string("control socket: ") + std::strerror(err));
-    std::printf("%u %s\n", reply.state, ServiceStateName(reply.state));
-    PrintAuditTrailProblem();
+    print(reply.state);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // The stream channel verbs: talk to the service's loopback stream channel as the logon component
 // and the CSP do, and drive the relay to the logon component.
-//   stream CODE [STATUS] [HEX] [--keyed] [--port PORT]   one request; prints the reply
+//   stream CODE [STATUS] [HEX] [--keyed] [--port PORT]   one request; prints the reply, and
+//       exits 1 when its status is a failure (followed by its text)
 //   ble-status [--keyed] [--port PORT]                     the BleStatus record (0x4103)
 //   relay DEVICE-ID logon|unlock|relogon USER DOMAIN [--option N] [--delay S] [--name TEXT]
 //       relays a phone's request to the logon component on LogonPortTCP, as the service does
@@ -25,6 +26,7 @@
 #include "platform/text.h"
 #include "lan_socket.h"
 #include "relayed_logon.h"
+#include "status_text.h"
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
 
@@ -44,14 +46,21 @@ int Exchange(const Connection& c, uint16_t code, uint32_t status, const std::vec
     CStreamClient client(sockets);
     if (int rc = OpenConnection(c, client)) return rc;
     if (int rc = client.Request(code, status, payload.data(), payload.size(), reply)) {
-        return Fail("no reply (error " + std::to_string(static_cast<uint32_t>(rc)) + ")");
+        return Fail("no reply (" + ErrorText(rc) + ")");
     }
     return 0;
 }
 
-void PrintReply(const StreamMessage& reply) {
-    std::printf("reply code=0x%04x length=%u status=0x%08x payload=%s\n", reply.header.code, reply.header.length,
-                reply.header.status, lan::Hex(reply.payload.data(), reply.payload.size()).c_str());
+// A reply failed when its status is not 0, unless it only echoes the request's own status (the
+// logon component's state report carries its state there, and its reply gives it back).
+bool Failed(const StreamMessage& reply, uint32_t requestStatus) {
+    return reply.header.status != 0 && reply.header.status != requestStatus;
+}
+
+void PrintReply(const StreamMessage& reply, uint32_t requestStatus = 0) {
+    const std::string text = Failed(reply, requestStatus) ? tools::StatusTextSuffix(reply.header.status) : "";
+    std::printf("reply code=0x%04x length=%u status=0x%08x%s payload=%s\n", reply.header.code, reply.header.length,
+                reply.header.status, text.c_str(), lan::Hex(reply.payload.data(), reply.payload.size()).c_str());
 }
 }  // namespace
 
@@ -65,8 +74,8 @@ int RunStream(const Args& args) {
     if (!code || *code > 0xFFFF || !status || !payload || payload->size() > 0xFF00) return UsageFail(kStreamUsage);
     StreamMessage reply;
     if (int rc = Exchange(c, static_cast<uint16_t>(*code), *status, *payload, reply)) return rc;
-    PrintReply(reply);
-    return 0;
+    PrintReply(reply, *status);
+    return Failed(reply, *status) ? 1 : 0;
 }
 
 int RunBleStatus(const Args& args) {
@@ -143,10 +152,11 @@ int RunRelay(const Args& args) {
     uint8_t* reply = nullptr;
     size_t size = 0;
     const uint32_t rc = relay.RelayLogonRequest(Utf8ToUtf16(args[0]), message.data(), message.size(), arena, reply, size);
-    std::printf("relay result=0x%08x", rc);
+    std::printf("relay result=0x%08x%s", rc, tools::StatusTextSuffix(rc).c_str());
     if (rc == 0) {
         const MsgHeader header = *MsgHeader::Decode(reply, size);
-        std::printf(" reply code=0x%04x length=%u status=0x%08x", header.code, header.length, header.status);
+        std::printf(" reply code=0x%04x length=%u status=0x%08x%s", header.code, header.length, header.status,
+                    tools::StatusTextSuffix(header.status).c_str());
     }
     std::printf("\n");
     return rc == 0 ? 0 : 1;

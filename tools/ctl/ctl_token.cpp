@@ -2,7 +2,8 @@
 //   token slots [--keyed] [--port PORT]              the slot list (0x7001)
 //   token state SLOT [--keyed] [--port PORT]         one slot's state, its token polled (0x7002)
 //   token containers SLOT [--keyed] [--port PORT]    the key containers of the slot's token (0x7011)
-// Output: "status=0x%08X" first (the service's status, or the connection's error), then on
+// Output: "status=0x%08X" first (the service's status, or the connection's error, followed by
+// its text in parentheses when it is not 0), then on
 // success a count line and one line per slot or container of "field=value" words, the free text
 // last:
 //   slot=0x00000001 present=1 serial=9f3c1a2b4d5e6f70 description=Slot one
@@ -20,6 +21,7 @@
 #include "ctl_connection.h"
 #include "ctl_numbers.h"
 #include "platform/posix/posix_sockets.h"
+#include "status_text.h"
 
 namespace corvane::ctl {
 
@@ -61,7 +63,7 @@ void PrintSlot(const TokenSlotEntry& slot) {
 }
 
 int Finish(uint32_t status) {
-    std::printf("status=0x%08X\n", status);
+    std::printf("status=0x%08X%s\n", status, tools::StatusTextSuffix(status).c_str());
     return status == 0 ? 0 : 1;
 }
 }  // namespace

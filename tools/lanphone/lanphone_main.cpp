@@ -14,6 +14,7 @@
 #include "lan_messages.h"
 #include "lan_socket.h"
 #include "platform/posix/posix_sockets.h"
+#include "status_text.h"
 #include "platform/text.h"
 #include "wire/program_args.h"
 #include "wire/time_text.h"
@@ -76,15 +77,15 @@ std::string FileTimeText(int64_t ft) { return ft == 0 ? "0" : Utf16ToUtf8(Format
 void PrintReply(const Received& r) {
     const std::string from = Utf16ToUtf8(FormatIPv4(r.from.address)) + ":" + std::to_string(r.from.port);
     if (auto reply = ParseSessionQueryReply(r.data)) {
-        std::printf("session reply from %s: status=0x%08x state=%u device=%s host=%s computer=%s logon=%s active=%s "
+        std::printf("session reply from %s: status=0x%08x%s state=%u device=%s host=%s computer=%s logon=%s active=%s "
                     "locked=%s upn=%s\n",
-                    from.c_str(), reply->status, reply->state, reply->deviceId.c_str(), reply->hostGuid.c_str(),
+                    from.c_str(), reply->status, tools::StatusTextSuffix(reply->status).c_str(), reply->state, reply->deviceId.c_str(), reply->hostGuid.c_str(),
                     reply->computerName.c_str(), FileTimeText(reply->logonTime).c_str(),
                     FileTimeText(reply->activeTime).c_str(), FileTimeText(reply->lockedTime).c_str(),
                     reply->principal.c_str());
     } else if (auto logoff = ParseRemoteLogoffReply(r.data)) {
-        std::printf("logoff reply from %s: status=0x%08x operation=%u device=%s host=%s container=%s text=%s\n",
-                    from.c_str(), logoff->status, logoff->operation, logoff->deviceId.c_str(), logoff->hostGuid.c_str(),
+        std::printf("logoff reply from %s: status=0x%08x%s operation=%u device=%s host=%s container=%s text=%s\n",
+                    from.c_str(), logoff->status, tools::StatusTextSuffix(logoff->status).c_str(), logoff->operation, logoff->deviceId.c_str(), logoff->hostGuid.c_str(),
                     logoff->container.c_str(), logoff->text.c_str());
     } else {
         std::printf("datagram from %s: %s\n", from.c_str(), Hex(r.data.data(), r.data.size()).c_str());
@@ -143,7 +144,7 @@ int Run(const Args& a) {
     const bool listens = verb == "query" || verb == "listen" || operation != 0;
     LanSocket socket(sockets);
     if (int rc = socket.Open(SockAddrIn::kAny, listens ? Contract::DEVICE_REPLY_PORT : 0)) {
-        std::fprintf(stderr, "corvane-lanphone: cannot open the UDP socket (error %d)\n", rc);
+        std::fprintf(stderr, "corvane-lanphone: cannot open the UDP socket (%s)\n", tools::DescribeSocketError(rc).c_str());
         return 1;
     }
 
@@ -187,7 +188,7 @@ int Run(const Args& a) {
 
     if (!datagram.empty()) {
         if (int rc = socket.SendTo(datagram, service)) {
-            std::fprintf(stderr, "corvane-lanphone: send failed (error %d)\n", rc);
+            std::fprintf(stderr, "corvane-lanphone: send failed (%s)\n", tools::DescribeSocketError(rc).c_str());
             return 1;
         }
         std::printf("sent %s (%zu bytes) to %s:%u\n", verb.c_str(), datagram.size(),

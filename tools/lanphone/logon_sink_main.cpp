@@ -11,6 +11,7 @@
 #include "lan_socket.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/text.h"
+#include "status_text.h"
 
 namespace {
 constexpr const char* kUsage =
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
     sockets.Startup();
     LanSocket socket(sockets);
     if (int rc = socket.Open(SockAddrIn::kLoopback, static_cast<uint16_t>(*port))) {
-        std::fprintf(stderr, "corvane-logonsink: cannot bind 127.0.0.1:%u (error %d)\n", static_cast<unsigned>(*port), rc);
+        std::fprintf(stderr, "corvane-logonsink: cannot bind 127.0.0.1:%u (%s)\n", static_cast<unsigned>(*port),
+                     corvane::tools::DescribeSocketError(rc).c_str());
         return kExitFailure;
     }
     std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(*port));

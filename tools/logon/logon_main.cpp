@@ -25,6 +25,7 @@
 #include "platform/posix/state_root.h"
 #include "platform/text.h"
 #include "relayed_logon.h"
+#include "status_text.h"
 #include "wire/byte_order.h"
 #include "wire/companion_contract.h"
 #include "wire/msg_header.h"
@@ -123,11 +124,12 @@ private:
     const Options& m_options;
 };
 
-std::string Describe(const StreamMessage& reply) {
+// A state report's reply carries the reported state in its status, not a result: it gets no text.
+std::string Describe(const StreamMessage& reply, bool statusIsResult = true) {
     char text[96];
     std::snprintf(text, sizeof text, "code=0x%04x length=%u status=0x%08x", reply.header.code, reply.header.length,
                   reply.header.status);
-    return text;
+    return text + (statusIsResult ? tools::StatusTextSuffix(reply.header.status) : std::string());
 }
 
 bool Announce(ServiceLink& link, const Options& o) {
@@ -136,14 +138,15 @@ bool Announce(ServiceLink& link, const Options& o) {
     WriteU16(ports.data(), o.tcp);
     WriteU16(ports.data() + 2, o.udp);
     if (int rc = link.Request(Contract::kAnnouncePorts, 0, ports, reply)) {
-        std::fprintf(stderr, "corvane-logon: the service cannot be reached on port %u (error %d)\n", o.servicePort, rc);
+        std::fprintf(stderr, "corvane-logon: the service cannot be reached on port %u (%s)\n", o.servicePort,
+                     tools::DescribeSocketError(rc).c_str());
         return false;
     }
     Say("announced ports to the service: %s\n", "tcp=" + std::to_string(o.tcp) + " udp=" + std::to_string(o.udp) +
                                                  " reply " + Describe(reply));
     // The state with an empty user name (just its NUL).
     link.Request(0x4005, o.state, {0, 0}, reply);
-    Say("reported state %s\n", std::to_string(o.state) + " reply " + Describe(reply));
+    Say("reported state %s\n", std::to_string(o.state) + " reply " + Describe(reply, false));
     link.Request(Contract::kForwardOn, 0, {}, reply);
     Say("forwarding on: reply %s\n", Describe(reply));
     return true;
@@ -152,7 +155,7 @@ bool Announce(ServiceLink& link, const Options& o) {
 void PrintForwarded(ISockets& sockets, uint16_t port) {
     lan::LanSocket socket(sockets);
     if (int rc = socket.Open(SockAddrIn::kLoopback, port)) {
-        std::fprintf(stderr, "corvane-logon: cannot bind UDP 127.0.0.1:%u (error %d)\n", port, rc);
+        std::fprintf(stderr, "corvane-logon: cannot bind UDP 127.0.0.1:%u (%s)\n", port, tools::DescribeSocketError(rc).c_str());
         return;
     }
     while (!g_bStop) {
@@ -187,7 +190,7 @@ void SendReport(ServiceLink& link, const Options& o, const std::string& deviceId
     StreamMessage reply;
     const int rc = link.Request(Contract::kLogonResultReport, result,
                                 std::vector<uint8_t>(report.begin() + MsgHeader::kSize, report.end()), reply);
-    Say("reported the result to the service: %s\n", rc == 0 ? Describe(reply) : "error " + std::to_string(rc));
+    Say("reported the result to the service: %s\n", rc == 0 ? Describe(reply) : tools::DescribeSocketError(rc));
 }
 
 // One message from the service on its own connection: one framed reply, at once.
@@ -223,7 +226,7 @@ bool ServeOne(ISockets& sockets, SocketHandle s, ServiceLink& link, posix::SimSe
     SendAll(sockets, reply, sizeof reply, s, kTimeoutMs);
     char text[32];
     std::snprintf(text, sizeof text, "0x%08x", result);
-    Say("answered the relay with status %s\n", text);
+    Say("answered the relay with status %s\n", text + tools::StatusTextSuffix(result));
     SendReport(link, o, envelope->deviceId, *request, result);
     return true;
 }

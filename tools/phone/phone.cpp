@@ -18,6 +18,7 @@
 #include "phone_link.h"
 #include "remote_requests.h"
 #include "soft_token.h"
+#include "status_text.h"
 #include "vxble_link.h"
 #include "wire/byte_order.h"
 #include "wire/msg_header.h"
@@ -164,7 +165,8 @@ bool Phone::Connect() {
     if (header.code != 0x8101 || header.status != 0 ||
         ParseDeviceHelloReply(reply.data() + MsgHeader::kSize, header.length, fields) != 0 ||
         UnwrapSessionKey(m_key, fields.wrappedKey, fields.wrappedKeyLength, &cipher) != SessionKeyStatus::Ok) {
-        std::printf("hello failed: code 0x%04x status %s\n", header.code, Hex(header.status).c_str());
+        std::printf("hello failed: code 0x%04x status %s%s\n", header.code, Hex(header.status).c_str(),
+                    tools::StatusTextSuffix(header.status).c_str());
         std::fflush(stdout);
         ::close(fd);
         return false;
@@ -280,7 +282,8 @@ std::vector<uint8_t> Phone::AnswerToken(CipherHandle cipher, uint16_t code, cons
     if (!Open(cipher, sealed, size, plain)) return Message(replyCode, {}, TokenStatus::NteBadData);
     const TokenAnswer answer =
         SoftToken(PhoneDir(m_root, m_id) + "/token").Answer(code, plain.data(), plain.size());
-    std::printf("token 0x%04x: status %s, %zu bytes\n", code, Hex(answer.status).c_str(), answer.payload.size());
+    std::printf("token 0x%04x: status %s%s, %zu bytes\n", code, Hex(answer.status).c_str(),
+                tools::StatusTextSuffix(answer.status).c_str(), answer.payload.size());
     std::fflush(stdout);
     if (answer.status != 0 || answer.payload.empty()) return Message(replyCode, {}, answer.status);
     const std::vector<uint8_t> out = Seal(cipher, answer.payload);
@@ -402,7 +405,7 @@ std::string Phone::Command(const std::vector<std::string>& args) {
     if (code == kSessionControlCode || code == kShutdownCode || code == kSessionTimeCode) {
         return "rc " + std::string(status == 0 ? "0" : "1") + "\n" + DescribeRemoteReply(code, status, reply) + "\n";
     }
-    std::string out = "rc " + std::string(status == 0 ? "0" : "1") + "\nstatus " + Hex(status) + "\n";
+    std::string out = "rc " + std::string(status == 0 ? "0" : "1") + "\nstatus " + Hex(status) + tools::StatusTextSuffix(status) + "\n";
     if (code == 0x3101 && reply.size() >= 2) {
         out += "state " + std::to_string(ReadU16(reply.data())) + "\n";
         const std::vector<std::string> texts = Texts(reply, 2);

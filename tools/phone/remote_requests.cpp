@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "status_text.h"
 #include "wire/byte_order.h"
 
 namespace corvane::phone {
@@ -60,7 +61,7 @@ std::vector<uint8_t> EncodeSessionTimeQuery(const std::string& upn) {
 std::string DescribeRemoteReply(uint16_t code, uint32_t status, const std::vector<uint8_t>& payload) {
     char head[32];
     std::snprintf(head, sizeof head, "status=0x%08X", status);
-    std::string out = head;
+    std::string out = head + tools::StatusTextSuffix(status);
     switch (code) {
     case kSessionControlCode:
         if (payload.size() >= 4) out += Field("operation", ReadU32(payload.data())) + Field("text", TextAt(payload, 4));

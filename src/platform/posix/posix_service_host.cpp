@@ -82,6 +82,22 @@ bool PosixServiceHost::SetServiceStatus(ServiceStatusHandle handle, const Servic
 
 bool PosixServiceHost::RegisterDeviceNotification(ServiceStatusHandle handle) { return handle != 0; }
 
+void PosixServiceHost::SetQueryHandler(ServiceQueryHandler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_queryHandler = std::move(handler);
+}
+
+std::string PosixServiceHost::Answer(const std::string& question) {
+    ServiceQueryHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        handler = m_queryHandler;
+    }
+    std::vector<std::string> lines;
+    const bool known = handler && handler(question, lines);
+    return FormatQueryReply(known, lines);
+}
+
 uint32_t PosixServiceHost::Deliver(uint32_t control, uint32_t eventType, uint32_t sessionId) {
     ServiceControlHandler handler;
     {
@@ -112,6 +128,21 @@ int PosixServiceHost::OpenControlSocket() {
     return fd;
 }
 
+namespace {
+// The whole answer, unless the tool stops reading for two seconds: the dispatcher never hangs on it.
+void SendAnswer(int fd, const std::string& text) {
+    size_t sent = 0;
+    while (sent < text.size()) {
+        pollfd p {fd, POLLOUT, 0};
+        if (::poll(&p, 1, 2000) <= 0) return;
+        const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+    }
+}
+}  // namespace
+
 void PosixServiceHost::ServeConnection(int fd) {
     std::string line;
     char c = 0;
@@ -120,6 +151,11 @@ void PosixServiceHost::ServeConnection(int fd) {
         if (::poll(&p, 1, 2000) <= 0) break;
         if (::recv(fd, &c, 1, 0) <= 0 || c == '\n') break;
         line.push_back(c);
+    }
+    if (auto question = ParseQueryRequest(line)) {
+        SendAnswer(fd, Answer(*question));
+        ::close(fd);
+        return;
     }
     ControlReply reply;
     if (auto request = ParseControlRequest(line)) {

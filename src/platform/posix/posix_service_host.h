@@ -30,6 +30,9 @@ public:
                                                      ServiceControlHandler handler) override;
     bool SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) override;
     bool RegisterDeviceNotification(ServiceStatusHandle handle) override;
+    // Questions arrive on the control socket beside the controls and are answered on the same
+    // thread.
+    void SetQueryHandler(ServiceQueryHandler handler) override;
 
     uint32_t ReportedState() const { return m_state.load(); }
 
@@ -37,12 +40,14 @@ private:
     uint32_t Deliver(uint32_t control, uint32_t eventType, uint32_t sessionId);
     int OpenControlSocket();
     void ServeConnection(int fd);
+    std::string Answer(const std::string& question);
 
     std::string m_socketPath;
     std::string m_instanceLockPath;
     int m_instanceLockFd = -1;
     std::mutex m_mutex;
     ServiceControlHandler m_handler;  // guarded by m_mutex
+    ServiceQueryHandler m_queryHandler;  // guarded by m_mutex
     std::atomic<uint32_t> m_state {0};
 };
 

@@ -52,6 +52,41 @@ int ErrnoToWsaError(int err) {
     }
 }
 
+int WsaErrorToErrno(int wsaError) {
+    switch (wsaError) {
+        case WsaError::Intr: return EINTR;
+        case WsaError::BadF: return EBADF;
+        case WsaError::Access: return EACCES;
+        case WsaError::Fault: return EFAULT;
+        case WsaError::Inval: return EINVAL;
+        case WsaError::MFile: return EMFILE;
+        case WsaError::WouldBlock: return EWOULDBLOCK;
+        case WsaError::InProgress: return EINPROGRESS;
+        case WsaError::Already: return EALREADY;
+        case WsaError::NotSock: return ENOTSOCK;
+        case WsaError::DestAddrReq: return EDESTADDRREQ;
+        case WsaError::MsgSize: return EMSGSIZE;
+        case WsaError::ProtoNoSupport: return EPROTONOSUPPORT;
+        case WsaError::OpNotSupp: return EOPNOTSUPP;
+        case WsaError::AfNoSupport: return EAFNOSUPPORT;
+        case WsaError::AddrInUse: return EADDRINUSE;
+        case WsaError::AddrNotAvail: return EADDRNOTAVAIL;
+        case WsaError::NetDown: return ENETDOWN;
+        case WsaError::NetUnreach: return ENETUNREACH;
+        case WsaError::ConnAborted: return ECONNABORTED;
+        case WsaError::ConnReset: return ECONNRESET;
+        case WsaError::NoBufs: return ENOBUFS;
+        case WsaError::IsConn: return EISCONN;
+        case WsaError::NotConn: return ENOTCONN;
+        case WsaError::Shutdown: return ESHUTDOWN;
+        case WsaError::TimedOut: return ETIMEDOUT;
+        case WsaError::ConnRefused: return ECONNREFUSED;
+        case WsaError::HostDown: return EHOSTDOWN;
+        case WsaError::HostUnreach: return EHOSTUNREACH;
+        default: return 0;
+    }
+}
+
 int AddrInfoErrorToWsaError(int eai) {
     switch (eai) {
         case 0: return 0;
