@@ -49,9 +49,10 @@ TEST_F(AuditProcessTest, PlainSqliteCannotReadTheFile) {
 }
 
 #ifdef CORVANE_CTL_PATH
-TEST_F(AuditProcessTest, CtlAuditPrintsEveryRowTabSeparated) {
+// --raw gives the table's own columns, exactly as scripts have read them.
+TEST_F(AuditProcessTest, CtlAuditRawPrintsEveryRowTabSeparated) {
     WriteRows();
-    const ProcessResult r = Ctl("");
+    const ProcessResult r = Ctl("--raw");
     ASSERT_EQ(r.exitCode, 0) << r.errors;
     const auto lines = Lines(r.output);
     ASSERT_EQ(lines.size(), 4u) << r.output;
@@ -63,9 +64,23 @@ TEST_F(AuditProcessTest, CtlAuditPrintsEveryRowTabSeparated) {
     EXPECT_EQ(lines[3], "3\tPC1\t1\tbob\t123\t2026-01-01 00:00:00\t\t2\tphone-8\tTab\\there\t0\t0\t\t-70\t10\t0\t");
 }
 
-TEST_F(AuditProcessTest, CtlAuditLastAndCsv) {
+// Without --raw each row names its event type beside the number.
+TEST_F(AuditProcessTest, CtlAuditNamesEventTypesBesideTheirNumbers) {
     WriteRows();
-    const ProcessResult r = Ctl("--last 2 --csv");
+    const ProcessResult r = Ctl("");
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    const auto lines = Lines(r.output);
+    ASSERT_EQ(lines.size(), 4u) << r.output;
+    EXPECT_EQ(lines[0].rfind("id\tlogon_server\tlocaluser\tuser_name\tevent_type\tevent_name\tevent_time\t", 0), 0u)
+        << lines[0];
+    EXPECT_EQ(lines[1].rfind("1\tCONTOSO\t0\tO'Brien\t5\tEVENT_TYPE_SESSION_LOGON\t2026-01-01 00:00:00\t", 0), 0u)
+        << lines[1];
+    EXPECT_EQ(lines[3].rfind("3\tPC1\t1\tbob\t123\tEVENT_TYPE_AWAY_LOCK\t", 0), 0u) << lines[3];
+}
+
+TEST_F(AuditProcessTest, CtlAuditRawLastAndCsv) {
+    WriteRows();
+    const ProcessResult r = Ctl("--raw --last 2 --csv");
     ASSERT_EQ(r.exitCode, 0) << r.errors;
     EXPECT_EQ(r.output,
               "id,logon_server,localuser,user_name,event_type,event_time,desktop_type,dev_type,dev_guid,dev_name,"
