@@ -100,8 +100,9 @@ public:
     virtual uint32_t EnumerateDomainTrusts(std::vector<DomainTrust>& out) = 0;
     // GetVersionExW: major and minor version.
     virtual void GetOsVersion(uint32_t& major, uint32_t& minor) = 0;
-    // Enables SeShutdownPrivilege, InitiateSystemShutdownW(null, null, 0, FALSE, FALSE), disables
-    // the privilege again: 0, or the error of a step up to the shutdown call.
+    // Enables SeShutdownPrivilege, InitiateSystemShutdownW(null, null, 0, FALSE, FALSE), then puts
+    // the privilege back to the state it had before (enabled stays enabled): 0, or the error of a
+    // step up to the shutdown call.
     virtual uint32_t InitiateShutdown() = 0;
 };
 
