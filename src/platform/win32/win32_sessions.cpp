@@ -238,7 +238,14 @@ uint32_t Win32Sessions::RunIdleProgram(uint32_t processId, int32_t* exitCode) {
     handles.Keep(child.hProcess);
     handles.Keep(child.hThread);
     if (exitCode != nullptr) {
-        ::WaitForSingleObject(child.hProcess, INFINITE);
+        const DWORD waited = ::WaitForSingleObject(child.hProcess, m_idleProgramWaitMs);
+        if (waited != WAIT_OBJECT_0) {
+            // A program that hangs is ended: it would hold the session table for as long.
+            const DWORD err = waited == WAIT_TIMEOUT ? kIdleProgramTimedOut : ::GetLastError();
+            ::TerminateProcess(child.hProcess, kIdleProgramTimedOut);
+            ::DestroyEnvironmentBlock(environment);
+            return err;
+        }
         DWORD code = 0;
         if (::GetExitCodeProcess(child.hProcess, &code)) *exitCode = static_cast<int32_t>(code);
     }
