@@ -21,6 +21,8 @@ program='C:\Program Files\Corvane\corvane.exe'
 old_program='C:\Corvane-old\corvane.exe'
 mkdir -p "$program_dir" "$WINEPREFIX/drive_c/Corvane-old"
 cp "$build/bin/corvane.exe" "$program_dir/corvane.exe"
+# The idle-time program lies beside the service's program, where the service finds it.
+cp "$build/bin/UserIdleTime.exe" "$program_dir/UserIdleTime.exe"
 cp "$build/bin/corvane.exe" "$WINEPREFIX/drive_c/Corvane-old/corvane.exe"
 
 step=0

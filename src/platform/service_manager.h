@@ -41,7 +41,9 @@ struct ServiceConfig {
     uint32_t serviceType = 0;
     uint32_t startType = 0;
     uint32_t errorControl = 0;
-    std::u16string binaryPath;   // written as given, without quotes
+    // The program path. A path with a blank is registered between double quotes (an unquoted one
+    // would let the manager run "C:\\Program.exe" first); a path without one as given.
+    std::u16string binaryPath;
 };
 
 class IServiceManager {

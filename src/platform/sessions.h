@@ -62,6 +62,12 @@ struct DomainTrust {
     std::u16string DnsDomainName;
 };
 
+// The idle-time program answers at once. One that has not exited after this long is ended and the
+// probe fails with WAIT_TIMEOUT: its caller holds the session table meanwhile, and with it the
+// session-change control and the stop of the service.
+constexpr uint32_t kIdleProgramWaitMilliseconds = 5000;
+constexpr uint32_t kIdleProgramTimedOut = 258;  // WAIT_TIMEOUT
+
 class ISessions {
 public:
     virtual ~ISessions() = default;
@@ -90,9 +96,9 @@ public:
     // WTSQueryUserToken for the session, closed again at once: 0 or a Windows error.
     virtual uint32_t TestUserToken(uint32_t sessionId) = 0;
     // Starts "UserIdleTime.exe" in the session with the found process's duplicated token and,
-    // when exitCode is given, waits for it and stores its exit code. Returns the error of a
-    // failed step, else the result of enabling SeDebugPrivilege in the token (0 or an error;
-    // the program runs either way).
+    // when exitCode is given, waits for it (at most kIdleProgramWaitMilliseconds) and stores its
+    // exit code. Returns the error of a failed step, else the result of enabling SeDebugPrivilege
+    // in the token (0 or an error; the program runs either way).
     virtual uint32_t RunIdleProgram(uint32_t processId, int32_t* exitCode) = 0;
 
     // DsEnumerateDomainTrustsW(null, DS_DOMAIN_IN_FOREST | DS_DOMAIN_DIRECT_OUTBOUND |
@@ -100,8 +106,9 @@ public:
     virtual uint32_t EnumerateDomainTrusts(std::vector<DomainTrust>& out) = 0;
     // GetVersionExW: major and minor version.
     virtual void GetOsVersion(uint32_t& major, uint32_t& minor) = 0;
-    // Enables SeShutdownPrivilege, InitiateSystemShutdownW(null, null, 0, FALSE, FALSE), disables
-    // the privilege again: 0, or the error of a step up to the shutdown call.
+    // Enables SeShutdownPrivilege, InitiateSystemShutdownW(null, null, 0, FALSE, FALSE), then puts
+    // the privilege back to the state it had before (enabled stays enabled): 0, or the error of a
+    // step up to the shutdown call.
     virtual uint32_t InitiateShutdown() = 0;
 };
 

@@ -24,6 +24,11 @@ public:
     virtual std::u16string GetCommandLine() = 0;
     // GetModuleFileNameW: 0 or a Windows error.
     virtual uint32_t GetModuleFileName(std::u16string& out) = 0;
+    // SetCurrentDirectoryW: 0 or a Windows error. A backend without the call says so.
+    virtual uint32_t SetCurrentDirectory(std::u16string_view path) {
+        (void)path;
+        return 50;  // ERROR_NOT_SUPPORTED
+    }
     // Known folders: FOLDERID_ProgramData and FOLDERID_Windows; GetSystemDirectoryW.
     virtual uint32_t GetProgramDataFolder(std::u16string& out) = 0;
     virtual uint32_t GetWindowsFolder(std::u16string& out) = 0;

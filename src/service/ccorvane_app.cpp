@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/text.h"
+#include "service/program_folder.h"
 
 namespace corvane {
 
@@ -73,6 +74,11 @@ bool CCorvaneApp::InitInstance() {
 }
 
 void CCorvaneApp::StartService() {
+    // The service control manager starts the service in the system folder; the idle-time program
+    // beside the service's program is found by bare name only from the program folder.
+    if (const uint32_t err = EnterProgramFolder(*m_platform.system)) {
+        m_platform.diagnostics->Writef("the program folder cannot be made the current directory (error %u)", err);
+    }
     std::u16string programPath;
     if (m_platform.system->GetModuleFileName(programPath) == 0) {
         m_platform.system->RunCommand(FillPath(kFirewallDelete, programPath));

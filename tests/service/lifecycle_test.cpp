@@ -10,6 +10,7 @@
 #include "config/configuration.h"
 #include "platform/registry.h"
 #include "service/ccorvane_app.h"
+#include "service/program_folder.h"
 #include "support/test_platform.h"
 
 namespace corvane {
@@ -109,6 +110,30 @@ TEST_F(LifecycleTest, StartsWorkersInOrderReportsRunningAndStopsCleanly) {
     EXPECT_EQ(commands[0], u"netsh advfirewall firewall delete rule name=\"C:\\Program Files\\Corvane\\corvane.exe\" "
                            u"dir=in program=\"C:\\Program Files\\Corvane\\corvane.exe\"");
     EXPECT_NE(commands[1].find(u"add rule"), std::u16string::npos);
+    // The idle-time program beside the service's program is found by bare name from there.
+    EXPECT_EQ(tp.system.currentDirectory, u"C:\\Program Files\\Corvane\\");
+}
+
+TEST(ProgramFolder, IsTheProgramPathUpToItsLastSeparator) {
+    const struct {
+        const char16_t* modulePath;
+        uint32_t moduleError;
+        uint32_t result;
+        const char16_t* folder;
+    } cases[] = {
+        {u"C:\\Program Files\\Corvane\\corvane.exe", 0, 0, u"C:\\Program Files\\Corvane\\"},
+        {u"C:\\corvane.exe", 0, 0, u"C:\\"},  // the drive's root, not the drive's current directory
+        {u"/opt/corvane/bin/corvane", 0, 0, u"/opt/corvane/bin/"},
+        {u"corvane.exe", 0, 161, u""},
+        {u"", 5, 5, u""},
+    };
+    for (const auto& c : cases) {
+        test::FakeSystem system("");
+        system.modulePath = c.modulePath;
+        system.moduleError = c.moduleError;
+        EXPECT_EQ(EnterProgramFolder(system), c.result);
+        EXPECT_EQ(system.currentDirectory, c.folder);
+    }
 }
 
 TEST_F(LifecycleTest, ControlsAreAnsweredAsTheManagerExpects) {

@@ -66,6 +66,12 @@ uint32_t FakeSystem::GetModuleFileName(std::u16string& out) {
     return 0;
 }
 
+uint32_t FakeSystem::SetCurrentDirectory(std::u16string_view path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    currentDirectory = std::u16string(path);
+    return 0;
+}
+
 uint32_t FakeSystem::GetProgramDataFolder(std::u16string& out) {
     out = Utf8ToUtf16(RootAt(root).ProgramDataDir());
     return 0;

@@ -22,6 +22,7 @@ public:
     void SetUserDefaultLocale() override {}
     std::u16string GetCommandLine() override { return commandLine; }
     uint32_t GetModuleFileName(std::u16string& out) override;
+    uint32_t SetCurrentDirectory(std::u16string_view path) override;
     uint32_t GetProgramDataFolder(std::u16string& out) override;
     uint32_t GetWindowsFolder(std::u16string& out) override;
     uint32_t GetSystemDirectory(std::u16string& out) override;
@@ -43,6 +44,7 @@ public:
     uint16_t language = 0x0409;
     std::u16string commandLine = u"C:\\Program Files\\Corvane\\corvane.exe";
     std::u16string modulePath = u"C:\\Program Files\\Corvane\\corvane.exe";
+    std::u16string currentDirectory;  // the last SetCurrentDirectory, empty before
     uint32_t moduleError = 0;
     uint32_t guidError = 0;
     // GenRandom's calls and bytes, and a generator that replaces the CSPRNG when set.

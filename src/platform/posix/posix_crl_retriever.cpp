@@ -2,14 +2,13 @@
 
 #include <curl/curl.h>
 
+#include "platform/crl_url.h"
 #include "platform/text.h"
 
 namespace corvane::posix {
 
 namespace {
 
-// An answer larger than this is no CRL the service would keep.
-constexpr size_t kMaxCrlBytes = 16u << 20;
 constexpr uint32_t kErrorTimeout = 1460;           // ERROR_TIMEOUT
 constexpr uint32_t kErrorCannotConnect = 12029;    // ERROR_WINHTTP_CANNOT_CONNECT
 constexpr uint32_t kErrorInvalidUrl = 12005;       // ERROR_WINHTTP_INVALID_URL
@@ -32,6 +31,7 @@ PosixCrlRetriever::~PosixCrlRetriever() { curl_global_cleanup(); }
 uint32_t PosixCrlRetriever::RetrieveCrl(std::u16string_view url, uint32_t flags, uint32_t timeoutMs,
                                         std::vector<uint8_t>& der) {
     der.clear();
+    if (!IsRetrievableCrlUrl(url)) return kCrlUrlRefused;
     if (flags & CrlRetrieval::CacheOnly) return CertError::CryptNotFound;
     const std::string target = Utf16ToUtf8(url);
     if (target.empty() || target.find('\0') != std::string::npos) return kErrorInvalidUrl;

@@ -99,6 +99,10 @@ uint32_t PosixSystem::GetModuleFileName(std::u16string& out) {
     return 0;
 }
 
+uint32_t PosixSystem::SetCurrentDirectory(std::u16string_view path) {
+    return ::chdir(Utf16ToUtf8(path).c_str()) == 0 ? 0 : ErrnoToWinError(errno);
+}
+
 uint32_t PosixSystem::GetProgramDataFolder(std::u16string& out) {
     out = Utf8ToUtf16(m_root.ProgramDataDir());
     return 0;

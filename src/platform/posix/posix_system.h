@@ -17,6 +17,7 @@ public:
     void SetUserDefaultLocale() override;
     std::u16string GetCommandLine() override;
     uint32_t GetModuleFileName(std::u16string& out) override;
+    uint32_t SetCurrentDirectory(std::u16string_view path) override;
     uint32_t GetProgramDataFolder(std::u16string& out) override;
     uint32_t GetWindowsFolder(std::u16string& out) override;
     uint32_t GetSystemDirectory(std::u16string& out) override;

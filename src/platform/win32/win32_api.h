@@ -17,4 +17,5 @@
 #undef OpenService
 #undef RegisterDeviceNotification
 #undef RegisterServiceCtrlHandlerEx
+#undef SetCurrentDirectory
 #undef StartServiceCtrlDispatcher

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_system_library.h"
 // After windows.h.
 #include <setupapi.h>
 
@@ -11,7 +12,8 @@ namespace corvane::win32 {
 namespace {
 
 // The radio functions live in BluetoothApis.dll (bthprops.cpl on older systems); they are
-// resolved at run time so that a machine without Bluetooth support still runs the service.
+// resolved at run time so that a machine without Bluetooth support still runs the service, and
+// only from the system folder.
 struct FindRadioParams {
     DWORD dwSize;
 };
@@ -22,8 +24,8 @@ struct RadioApi {
     FindFirstRadioFn findFirst = nullptr;
     FindRadioCloseFn findClose = nullptr;
     RadioApi() {
-        HMODULE module = ::LoadLibraryW(L"BluetoothApis.dll");
-        if (!module) module = ::LoadLibraryW(L"bthprops.cpl");
+        HMODULE module = LoadSystemLibrary(L"BluetoothApis.dll");
+        if (!module) module = LoadSystemLibrary(L"bthprops.cpl");
         if (!module) return;
         findFirst = reinterpret_cast<FindFirstRadioFn>(
             reinterpret_cast<void*>(::GetProcAddress(module, "BluetoothFindFirstRadio")));

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/crl_url.h"
 #include "platform/win32/win32_text.h"
 
 namespace corvane::win32 {
@@ -161,10 +162,17 @@ std::u16string Win32Certificates::NameToText(const std::vector<uint8_t>& nameDer
 uint32_t Win32CrlRetriever::RetrieveCrl(std::u16string_view url, uint32_t flags, uint32_t timeoutMs,
                                         std::vector<uint8_t>& der) {
     der.clear();
+    // Refused before the call, which would also follow file:// (an SMB logon with the machine
+    // account for a UNC host) and ldap://.
+    if (!IsRetrievableCrlUrl(url)) return kCrlUrlRefused;
     const std::wstring target = Wide(url);
     LPVOID object = nullptr;
-    if (!::CryptRetrieveObjectByUrlW(target.c_str(), CONTEXT_OID_CRL, flags, timeoutMs, &object, nullptr, nullptr,
-                                     nullptr, nullptr)) {
+    CRYPT_RETRIEVE_AUX_INFO aux {};
+    aux.cbSize = sizeof aux;
+    aux.dwMaxUrlRetrievalByteCount = kMaxCrlBytes;
+    // No credentials of the service are offered to the server.
+    if (!::CryptRetrieveObjectByUrlW(target.c_str(), CONTEXT_OID_CRL, flags | CRYPT_NO_AUTH_RETRIEVAL, timeoutMs,
+                                     &object, nullptr, nullptr, nullptr, &aux)) {
         return ::GetLastError();
     }
     const auto* crl = static_cast<PCCRL_CONTEXT>(object);

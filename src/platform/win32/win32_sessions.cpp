@@ -2,6 +2,7 @@
 
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_text.h"
+#include "platform/win32/win32_privilege.h"
 
 #include <dsgetdc.h>
 #include <lmcons.h>
@@ -203,8 +204,10 @@ uint32_t Win32Sessions::TestUserToken(uint32_t sessionId) {
 
 uint32_t Win32Sessions::RunIdleProgram(uint32_t processId, int32_t* exitCode) {
     Handles handles;
-    HANDLE process = handles.Keep(::OpenProcess(MAXIMUM_ALLOWED, FALSE, processId));
+    // The error is read before anything else can run (keeping the handle allocates).
+    HANDLE process = ::OpenProcess(MAXIMUM_ALLOWED, FALSE, processId);
     if (process == nullptr) return ::GetLastError();
+    handles.Keep(process);
     HANDLE token = nullptr;
     if (!::OpenProcessToken(process, kProbeTokenAccess, &token)) return ::GetLastError();
     handles.Keep(token);
@@ -235,7 +238,14 @@ uint32_t Win32Sessions::RunIdleProgram(uint32_t processId, int32_t* exitCode) {
     handles.Keep(child.hProcess);
     handles.Keep(child.hThread);
     if (exitCode != nullptr) {
-        ::WaitForSingleObject(child.hProcess, INFINITE);
+        const DWORD waited = ::WaitForSingleObject(child.hProcess, m_idleProgramWaitMs);
+        if (waited != WAIT_OBJECT_0) {
+            // A program that hangs is ended: it would hold the session table for as long.
+            const DWORD err = waited == WAIT_TIMEOUT ? kIdleProgramTimedOut : ::GetLastError();
+            ::TerminateProcess(child.hProcess, kIdleProgramTimedOut);
+            ::DestroyEnvironmentBlock(environment);
+            return err;
+        }
         DWORD code = 0;
         if (::GetExitCodeProcess(child.hProcess, &code)) *exitCode = static_cast<int32_t>(code);
     }
@@ -276,14 +286,11 @@ uint32_t Win32Sessions::InitiateShutdown() {
     handles.Keep(token);
     LUID shutdown {};
     if (!::LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &shutdown)) return ::GetLastError();
-    if (uint32_t err = SetPrivilege(token, shutdown, true)) return err;
+    // The privilege goes back to the state it had, whatever the shutdown call gives.
+    CScopedPrivilege privilege(token, shutdown);
+    if (uint32_t err = privilege.Result()) return err;
     // This machine, no message, no delay, applications not forced to close, no restart.
-    if (!::InitiateSystemShutdownW(nullptr, nullptr, 0, FALSE, FALSE)) {
-        const DWORD err = ::GetLastError();
-        SetPrivilege(token, shutdown, false);
-        return err;
-    }
-    SetPrivilege(token, shutdown, false);
+    if (!::InitiateSystemShutdownW(nullptr, nullptr, 0, FALSE, FALSE)) return ::GetLastError();
     return 0;
 }
 

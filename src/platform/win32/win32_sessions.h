@@ -8,6 +8,9 @@ namespace corvane::win32 {
 
 class Win32Sessions final : public ISessions {
 public:
+    explicit Win32Sessions(uint32_t idleProgramWaitMs = kIdleProgramWaitMilliseconds)
+        : m_idleProgramWaitMs(idleProgramWaitMs) {}
+
     uint32_t EnumerateSessions(std::vector<WtsSessionEntry>& out) override;
     uint32_t QuerySessionInfoEx(uint32_t sessionId, WtsInfoEx& out) override;
     uint32_t QuerySessionInfo(uint32_t sessionId) override;
@@ -22,6 +25,9 @@ public:
     uint32_t EnumerateDomainTrusts(std::vector<DomainTrust>& out) override;
     void GetOsVersion(uint32_t& major, uint32_t& minor) override;
     uint32_t InitiateShutdown() override;
+
+private:
+    uint32_t m_idleProgramWaitMs;
 };
 
 }  // namespace corvane::win32

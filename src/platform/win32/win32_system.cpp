@@ -83,6 +83,11 @@ uint32_t Win32System::GetModuleFileName(std::u16string& out) {
     return 0;
 }
 
+uint32_t Win32System::SetCurrentDirectory(std::u16string_view path) {
+    const std::wstring wide(path.begin(), path.end());
+    return ::SetCurrentDirectoryW(wide.c_str()) ? 0 : ::GetLastError();
+}
+
 uint32_t Win32System::GetProgramDataFolder(std::u16string& out) { return KnownFolder(FOLDERID_ProgramData, out); }
 
 uint32_t Win32System::GetWindowsFolder(std::u16string& out) { return KnownFolder(FOLDERID_Windows, out); }
