@@ -29,11 +29,13 @@ int main(int argc, char** argv) {
     }
     // Owned for the whole process: worker threads are never joined, so these objects must outlive
     // them; the process ends without destroying them, as it would on Windows.
-    auto* native = CreateNativePlatform().release();
-    if (const std::string problem = native->StartProblem(); !problem.empty()) {
+    auto owned = CreateNativePlatform();
+    if (const std::string problem = owned->StartProblem(); !problem.empty()) {
+        // Nothing has started yet: the platform is freed like any other object.
         std::fprintf(stderr, "corvane: %s\n", problem.c_str());
         return kExitFailure;
     }
+    auto* native = owned.release();
     native->SetArguments(argc, argv);
     auto* objects = new CServiceObjects(native->Get());
     auto* app = new CCorvaneApp(native->Get(), {});
