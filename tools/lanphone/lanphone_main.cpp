@@ -110,7 +110,8 @@ int Run(const Args& a) {
     }
     static const char* const kKnownOptions[] = {"to",  "port", "device-port", "value", "wait",  "expect", "type", "op",
                                                 "result", "sub", "computer", "name",  "error", "option", "delay"};
-    for (const auto& [name, value] : a.options) {
+    for (const auto& option : a.options) {
+        const std::string& name = option.first;  // a plain reference: clang 14 cannot capture a binding
         if (std::find_if(std::begin(kKnownOptions), std::end(kKnownOptions),
                          [&](const char* known) { return name == known; }) == std::end(kKnownOptions)) {
             std::fprintf(stderr, "corvane-lanphone: unknown option '--%s'\n", name.c_str());
