@@ -17,6 +17,7 @@
 #include "audit/audit_event_names.h"
 #include "audit/audit_reader.h"
 #include "ctl_commands.h"
+#include "service/service_snapshot.h"
 #include "json_text.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/state_root.h"
@@ -62,20 +63,8 @@ std::string ParseAuditArgs(const Args& args, AuditArgs& out) {
     return {};
 }
 
-std::string TabField(const std::string& value) {
-    std::string out;
-    out.reserve(value.size());
-    for (char c : value) {
-        switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            default: out.push_back(c);
-        }
-    }
-    return out;
-}
+// Tabs, line ends and backslashes escaped, as the service's snapshot lines escape them.
+std::string TabField(const std::string& value) { return EscapeSnapshotField(value); }
 
 std::string CsvField(const std::string& value) {
     if (value.find_first_of(",\"\r\n") == std::string::npos) return value;

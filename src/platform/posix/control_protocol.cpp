@@ -38,24 +38,33 @@ std::optional<ControlReply> ParseControlReply(const std::string& line) {
     return r;
 }
 
-int SendControl(const std::string& socketPath, const ControlRequest& request, ControlReply& reply, int timeoutMs) {
+namespace {
+// Connects to the service's control socket and sends one request line; the connected socket is
+// left in fd. Returns 0 or the errno of the step that failed (the socket is then closed).
+int ConnectAndSend(const std::string& socketPath, const std::string& text, int& fd) {
     sockaddr_un addr {};
     addr.sun_family = AF_UNIX;
     if (socketPath.size() >= sizeof addr.sun_path) return ENAMETOOLONG;
     std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return errno;
+    int err = 0;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return err;
+        err = errno;
+    } else if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+        err = errno ? errno : EIO;
     }
-    const std::string text = FormatControlRequest(request);
-    if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
-        const int err = errno;
+    if (err != 0) {
         ::close(fd);
-        return err ? err : EIO;
+        fd = -1;
     }
+    return err;
+}
+}  // namespace
+
+int SendControl(const std::string& socketPath, const ControlRequest& request, ControlReply& reply, int timeoutMs) {
+    int fd = -1;
+    if (const int err = ConnectAndSend(socketPath, FormatControlRequest(request), fd)) return err;
     std::string line;
     char c = 0;
     while (line.size() < 128) {
@@ -126,21 +135,12 @@ std::optional<std::vector<std::string>> ParseQueryReply(const std::string& text,
 
 int SendQuery(const std::string& socketPath, const std::string& question, std::vector<std::string>& lines,
               int timeoutMs) {
-    sockaddr_un addr {};
-    addr.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof addr.sun_path) return ENAMETOOLONG;
-    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return errno;
+    int fd = -1;
+    if (const int err = ConnectAndSend(socketPath, FormatQueryRequest(question), fd)) return err;
     auto fail = [fd](int err) {
         ::close(fd);
         return err;
     };
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail(errno);
-    const std::string request = FormatQueryRequest(question);
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
-        return fail(errno ? errno : EIO);
-    }
     // The service writes its whole answer and closes the connection.
     std::string text;
     char buffer[4096];

@@ -59,6 +59,15 @@ uint32_t NewLogonScreen(SimState& state) {
     return screen.id;
 }
 
+// The session leaves its station: the state a disconnect leaves, on the console or remotely.
+void MarkDisconnected(SimState& state, uint32_t id, FileTime now) {
+    if (SimSession* s = state.Find(id)) {
+        s->connectState = WtsConnectState::Disconnected;
+        s->station.clear();
+        s->disconnectTime = now;
+    }
+}
+
 void RemoveSession(SimState& state, uint32_t id) {
     for (auto it = state.sessions.begin(); it != state.sessions.end(); ++it) {
         if (it->id == id) {
@@ -239,11 +248,7 @@ SimResult SimSessionManager::Logon(std::string_view userIn, std::string_view dom
                 });
             }
             steps.push_back([old, target](SimState& st, FileTime now, Notice& n) -> uint32_t {
-                if (SimSession* s = st.Find(old)) {
-                    s->connectState = WtsConnectState::Disconnected;
-                    s->station.clear();
-                    s->disconnectTime = now;
-                }
+                MarkDisconnected(st, old, now);
                 *target = NewLogonScreen(st);
                 n = {SimEvent::ConsoleDisconnect, old};
                 return 0;
@@ -379,11 +384,7 @@ void SimSessionManager::PlanReconnect(const SimState& state, const SimSession& s
                 });
             }
             steps.push_back([old](SimState& st, FileTime now, Notice& n) -> uint32_t {
-                if (SimSession* c = st.Find(old)) {
-                    c->connectState = WtsConnectState::Disconnected;
-                    c->station.clear();
-                    c->disconnectTime = now;
-                }
+                MarkDisconnected(st, old, now);
                 n = {SimEvent::ConsoleDisconnect, old};
                 return 0;
             });
