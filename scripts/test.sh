@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# Runs every test. Installs what is missing in one apt transaction, then builds the default,
-# Windows (mingw-w64, run under Wine), ASan+UBSan, TSan and fuzzing configurations one after
-# another, and checks each one while the next one builds: ctest for default, asan and tsan, the
-# unit tests and the service under Wine for windows, a short libFuzzer run of every target for
-# fuzz. Only one check runs at a time, and builds run at a lower CPU priority than checks, so a
-# test that measures time is not starved by the compiler.
+# Runs every test. Installs what the Linux builds need in one apt transaction, then the Windows
+# cross compiler and Wine in a second one in the background while the first build runs. Builds the
+# default, ASan+UBSan, TSan and Windows (mingw-w64, run under Wine) configurations one after
+# another, and checks each one while the next one builds: ctest for default, asan and tsan, a short
+# libFuzzer run of every fuzz target, the unit tests and the service under Wine for windows. Only
+# one check runs at a time, and builds run at a lower CPU priority than checks, so a test that
+# measures time is not starved by the compiler.
+# The ASan configuration is built with clang and carries the fuzz targets too (libFuzzer needs
+# clang, and clang builds the instrumented code in about half the time gcc takes), so the fuzz
+# stage needs no build of its own when asan runs as well.
 # Exits non-zero when any configure, build, test or fuzz step fails. The output ends with the
 # time of every stage and ctest's summary of every configuration that ran its tests.
-#   CORVANE_TEST_CONFIGS="default windows asan tsan fuzz" picks configurations (all by default).
+#   CORVANE_TEST_CONFIGS="default asan fuzz tsan windows" picks configurations (all by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-configs=${CORVANE_TEST_CONFIGS:-"default windows asan tsan fuzz"}
+configs=${CORVANE_TEST_CONFIGS:-"default asan fuzz tsan windows"}
 for c in $configs; do
   case $c in
     default|windows|asan|tsan|fuzz) ;;
@@ -32,15 +36,40 @@ timed() {  # stage name, command...
   return $rc
 }
 
-if [[ " $configs " == *" windows "* ]]; then
-  timed "packages" bash scripts/install-deps.sh --windows
-else
-  timed "packages" bash scripts/install-deps.sh
-fi
+has_config() { [[ " $configs " == *" $1 "* ]]; }
 
-# The sanitizer and fuzzing builds compile at -O1 with line tables only: stack traces keep their
-# file and line, and the build takes half the time of -O2 with full debug information.
+timed "packages" bash scripts/install-deps.sh
+# The Windows packages (the cross compiler and Wine, the largest download) install while the first
+# Linux configuration builds; the Windows build waits for them.
+windows_packages_pid=
+if has_config windows; then
+  bash scripts/install-deps.sh --windows >build/packages-windows.log 2>&1 &
+  windows_packages_pid=$!
+fi
+wait_for_windows_packages() {
+  [[ -n $windows_packages_pid ]] || return 0
+  local rc=0 t0=$SECONDS
+  wait "$windows_packages_pid" || rc=$?
+  windows_packages_pid=
+  echo "packages windows (waited) $((SECONDS - t0))" >>"$times"
+  ((rc == 0)) || { cat build/packages-windows.log; echo "installing the Windows packages failed"; }
+  return $rc
+}
+
+# Line tables only (-g1): stack traces keep their file and line, and the compiler spends a fifth
+# less time than with full debug information. The default build keeps -O2, so its code (and the
+# benchmark figures) is what users get; the sanitizer builds compile at -O1.
+release_flags=(-DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
 lean_flags=(-DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
+clang=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+
+# The fuzz targets are built in the asan tree when asan runs first; else fuzz has a tree of its own.
+fuzz_dir=build/fuzz
+asan_fuzz=()
+if [[ " $configs " == *" asan "*" fuzz "* ]]; then  # asan is built first
+  fuzz_dir=build/asan
+  asan_fuzz=(-DCORVANE_FUZZ=ON)
+fi
 
 configure_and_build() {  # name, extra cmake args...
   local name=$1
@@ -53,12 +82,18 @@ configure_and_build() {  # name, extra cmake args...
 
 build_config() {  # name
   case $1 in
-    default) configure_and_build default ;;
-    asan) configure_and_build asan -DCORVANE_SANITIZE=address -DCORVANE_BENCH=OFF "${lean_flags[@]}" ;;
+    default) configure_and_build default "${release_flags[@]}" ;;
+    asan) configure_and_build asan "${clang[@]}" -DCORVANE_SANITIZE=address "${asan_fuzz[@]}" -DCORVANE_BENCH=OFF \
+            "${lean_flags[@]}" ;;
     tsan) configure_and_build tsan -DCORVANE_SANITIZE=thread -DCORVANE_BENCH=OFF "${lean_flags[@]}" ;;
-    fuzz) configure_and_build fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_FUZZ=ON \
-            -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF "${lean_flags[@]}" ;;
-    windows) nice -n 10 bash scripts/windows-ci.sh build ;;
+    fuzz) if [[ $fuzz_dir != build/fuzz ]]; then  # built with asan: there only when that build was
+            compgen -G "$fuzz_dir/bin/*_fuzz" >/dev/null || { echo "no fuzz target in $fuzz_dir"; return 1; }
+            return 0
+          fi
+          configure_and_build fuzz "${clang[@]}" -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF \
+            "${lean_flags[@]}" ;;
+    windows) wait_for_windows_packages || return 1
+             nice -n 10 bash scripts/windows-ci.sh build ;;
   esac
 }
 
@@ -71,7 +106,7 @@ check_config() {  # name
     default) run_ctest default ;;
     asan) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan ;;
     tsan) TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan ;;
-    fuzz) bash scripts/fuzz-smoke.sh build/fuzz ;;
+    fuzz) bash scripts/fuzz-smoke.sh "$fuzz_dir" ;;
     windows) bash scripts/windows-ci.sh check ;;
   esac
 }

@@ -62,9 +62,21 @@ struct Library {
     std::string root = posix::SimStateRootFromEnvironment();
 };
 
+std::once_flag g_libraryOnce;
+Library* g_library = nullptr;
+
 Library& Lib() {
-    static Library* library = new Library;  // never unloaded, never destroyed
-    return *library;
+    std::call_once(g_libraryOnce, [] { g_library = new Library; });
+    return *g_library;
+}
+
+// Runs when the service unloads the library: its state is freed once the service has stopped,
+// and kept while the service still runs, since the library's threads still use it then.
+__attribute__((destructor)) void FreeLibraryState() {
+    if (g_library != nullptr && !g_library->running) {
+        delete g_library;
+        g_library = nullptr;
+    }
 }
 
 bool WaitReadable(int fd, int ms) {
