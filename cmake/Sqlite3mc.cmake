@@ -93,29 +93,42 @@ endfunction()
 corvane_fetch_sqlite3mc(CORVANE_SQLITE3MC_DIR)
 set(CORVANE_SQLITE3MC_SOURCE "${CORVANE_SQLITE3MC_DIR}/sqlite3.c")
 
-add_library(corvane_sqlite3mc STATIC "${CORVANE_SQLITE3MC_SOURCE}")
-# The library is third-party C: it is built the same way in every configuration, optimised and
-# without the sanitizer or fuzzer instrumentation of the project's own code (its allocations
-# still go through the instrumented allocator).
-set_property(TARGET corvane_sqlite3mc PROPERTY COMPILE_OPTIONS "")
-set_property(TARGET corvane_sqlite3mc PROPERTY C_VISIBILITY_PRESET default)
-# No debug information: nobody steps through it, and debug information is a sixth of the file's compile time.
-target_compile_options(corvane_sqlite3mc PRIVATE -O2 -g0 -w)
-target_compile_definitions(corvane_sqlite3mc PRIVATE
-  SQLITE_THREADSAFE=1                  # serialized: one connection shared by every thread
-  CODEC_TYPE=CODEC_TYPE_AES128         # sqlite3_key_v2 keys the AES-128 page cipher
-  HAVE_CIPHER_AES_256_CBC=0
-  HAVE_CIPHER_SQLCIPHER=0
-  HAVE_CIPHER_RC4=0
-  HAVE_CIPHER_ASCON128=0
-  HAVE_CIPHER_AEGIS=0
-  SQLITE_DEFAULT_FILE_PERMISSIONS=0600 # the audit trail is readable by its owner only
-  SQLITE_OMIT_LOAD_EXTENSION
-  SQLITE_DEFAULT_MEMSTATUS=0
-)
-target_include_directories(corvane_sqlite3mc SYSTEM PUBLIC "${CORVANE_SQLITE3MC_DIR}")
-if(WIN32)
-  target_link_libraries(corvane_sqlite3mc PUBLIC advapi32)
+# The library is built the same way in every configuration, so a build tree of the same
+# platform may link the archive another tree built: -DCORVANE_SQLITE3MC_LIBRARY=<that tree>/lib/
+# libcorvane_sqlite3mc.a (the test script gives it to the sanitizer trees).
+set(CORVANE_SQLITE3MC_LIBRARY "" CACHE FILEPATH
+    "A corvane_sqlite3mc archive built by another build tree of this platform (optional)")
+if(CORVANE_SQLITE3MC_LIBRARY)
+  if(NOT EXISTS "${CORVANE_SQLITE3MC_LIBRARY}")
+    message(FATAL_ERROR "sqlite3mc: CORVANE_SQLITE3MC_LIBRARY ${CORVANE_SQLITE3MC_LIBRARY} does not exist")
+  endif()
+  add_library(corvane_sqlite3mc STATIC IMPORTED GLOBAL)
+  set_target_properties(corvane_sqlite3mc PROPERTIES IMPORTED_LOCATION "${CORVANE_SQLITE3MC_LIBRARY}")
 else()
-  target_link_libraries(corvane_sqlite3mc PUBLIC Threads::Threads ${CMAKE_DL_LIBS} m)
+  add_library(corvane_sqlite3mc STATIC "${CORVANE_SQLITE3MC_SOURCE}")
+  # The library is third-party C: it is built the same way in every configuration, optimised and
+  # without the sanitizer or fuzzer instrumentation of the project's own code (its allocations
+  # still go through the instrumented allocator).
+  set_property(TARGET corvane_sqlite3mc PROPERTY COMPILE_OPTIONS "")
+  set_property(TARGET corvane_sqlite3mc PROPERTY C_VISIBILITY_PRESET default)
+  # No debug information: nobody steps through it, and it is a sixth of the file's compile time.
+  target_compile_options(corvane_sqlite3mc PRIVATE -O2 -g0 -w)
+  target_compile_definitions(corvane_sqlite3mc PRIVATE
+    SQLITE_THREADSAFE=1                  # serialized: one connection shared by every thread
+    CODEC_TYPE=CODEC_TYPE_AES128         # sqlite3_key_v2 keys the AES-128 page cipher
+    HAVE_CIPHER_AES_256_CBC=0
+    HAVE_CIPHER_SQLCIPHER=0
+    HAVE_CIPHER_RC4=0
+    HAVE_CIPHER_ASCON128=0
+    HAVE_CIPHER_AEGIS=0
+    SQLITE_DEFAULT_FILE_PERMISSIONS=0600 # the audit trail is readable by its owner only
+    SQLITE_OMIT_LOAD_EXTENSION
+    SQLITE_DEFAULT_MEMSTATUS=0
+  )
+endif()
+target_include_directories(corvane_sqlite3mc SYSTEM INTERFACE "${CORVANE_SQLITE3MC_DIR}")
+if(WIN32)
+  target_link_libraries(corvane_sqlite3mc INTERFACE advapi32)
+else()
+  target_link_libraries(corvane_sqlite3mc INTERFACE Threads::Threads ${CMAKE_DL_LIBS} m)
 endif()

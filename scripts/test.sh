@@ -71,6 +71,13 @@ if [[ " $configs " == *" asan "*" fuzz "* ]]; then  # asan is built first
   asan_fuzz=(-DCORVANE_FUZZ=ON)
 fi
 
+# The cipher library is built alike in every Linux tree (optimised, uninstrumented): the
+# sanitizer trees link the archive the default tree built instead of compiling it again.
+shared_sqlite() {
+  local archive=$PWD/build/default/lib/libcorvane_sqlite3mc.a
+  [[ -f $archive ]] && echo "-DCORVANE_SQLITE3MC_LIBRARY=$archive" || true
+}
+
 configure_and_build() {  # name, extra cmake args...
   local name=$1
   shift
@@ -84,13 +91,13 @@ build_config() {  # name
   case $1 in
     default) configure_and_build default "${release_flags[@]}" ;;
     asan) configure_and_build asan "${clang[@]}" -DCORVANE_SANITIZE=address "${asan_fuzz[@]}" -DCORVANE_BENCH=OFF \
-            "${lean_flags[@]}" ;;
-    tsan) configure_and_build tsan -DCORVANE_SANITIZE=thread -DCORVANE_BENCH=OFF "${lean_flags[@]}" ;;
+            "${lean_flags[@]}" $(shared_sqlite) ;;
+    tsan) configure_and_build tsan -DCORVANE_SANITIZE=thread -DCORVANE_BENCH=OFF "${lean_flags[@]}" $(shared_sqlite) ;;
     fuzz) if [[ $fuzz_dir != build/fuzz ]]; then  # built with asan: there only when that build was
             compgen -G "$fuzz_dir/bin/*_fuzz" >/dev/null || { echo "no fuzz target in $fuzz_dir"; return 1; }
             return 0
           fi
-          configure_and_build fuzz "${clang[@]}" -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF \
+          configure_and_build fuzz "${clang[@]}" -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF $(shared_sqlite) \
             "${lean_flags[@]}" ;;
     windows) wait_for_windows_packages || return 1
              nice -n 10 bash scripts/windows-ci.sh build ;;
