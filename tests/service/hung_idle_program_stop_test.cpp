@@ -178,7 +178,11 @@ protected:
         objects->Wire(*app);
     }
     ~HungIdleProgramStopTest() override {
-        if (main.joinable()) main.join();
+        // A test that failed before its stop still stops the service it started.
+        if (main.joinable()) {
+            tp.serviceHost.Control(Svc::ControlStop);
+            main.join();
+        }
         tp.threads.JoinAll();
 #ifdef _WIN32
         system.SetCurrentDirectory(folder);
