@@ -64,7 +64,7 @@ struct DomainTrust {
 
 // The idle-time program answers at once. One that has not exited after this long is ended and the
 // probe fails with WAIT_TIMEOUT: its caller holds the session table meanwhile, and with it the
-// session-change control and the stop of the service.
+// handling of session changes and the end of the service's stop.
 constexpr uint32_t kIdleProgramWaitMilliseconds = 5000;
 constexpr uint32_t kIdleProgramTimedOut = 258;  // WAIT_TIMEOUT
 

@@ -17,6 +17,7 @@
 #include "session/event_log.h"
 #include "session/device_sessions.h"
 #include "session/session_actions.h"
+#include "session/session_change_queue.h"
 #include "session/session_monitor.h"
 #include "session/session_records.h"
 #include "pki/certificate_upn.h"
@@ -40,6 +41,10 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     m_pSessionRecords = std::make_unique<CSessionRecords>(*m_pEventLog, *m_pAuditLog, config);
     m_pSessionMonitor = std::make_unique<CSessionMonitor>(m_platform, config, *m_pDevices, *m_pSessionRecords);
     m_pSessionActions = std::make_unique<CSessionActions>(m_platform, *m_pSessionRecords);
+    m_pSessionChanges = std::make_unique<CSessionChangeQueue>(
+        *m_platform.threads, [this](uint32_t eventType, const WtsSessionNotification* notification) {
+            m_pSessionMonitor->OnSessionChange(eventType, notification);
+        });
     WireTokens(app);
     WireCardReaders(app);
     WireDatagramChannel(config);
@@ -70,9 +75,9 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     };
     hooks.RadioMonitorThread = [this](CCorvaneApp&) { m_pRadioMonitor->Run(); };
     hooks.EnumerateSessions = [this] { return m_pSessionMonitor->EnumerateSessions(); };
-    // Control handler.
+    // Control handler: the change is handled on the queue's worker, never on the handler's thread.
     hooks.OnSessionChange = [this](uint32_t eventType, const WtsSessionNotification* notification) {
-        m_pSessionMonitor->OnSessionChange(eventType, notification);
+        m_pSessionChanges->Post(eventType, notification);
     };
     // Stop sequence: BleLibraryLoaded, StopBle (FinP11: WireTokens; SendStatusNotification: WireStreamChannel).
     hooks.RequestStopDevices = [this] { m_pDevices->ForEach([](CDevTovrel& device) { device.RequestStop(); }); };

@@ -37,6 +37,7 @@ class CRadioMonitor;
 class CAuditLog;
 class CEventLog;
 class CSessionActions;
+class CSessionChangeQueue;
 class CSessionMonitor;
 class CSessionRecords;
 class DeviceMap;
@@ -56,6 +57,7 @@ public:
     // The shared tables and records, built by Wire.
     CSessionMonitor& SessionMonitor() { return *m_pSessionMonitor; }
     CSessionActions& SessionActions() { return *m_pSessionActions; }
+    CSessionChangeQueue& SessionChanges() { return *m_pSessionChanges; }
     DeviceMap& Devices() { return *m_pDevices; }
     CEventLog& EventLog() { return *m_pEventLog; }
     CAuditLog& AuditLog() { return *m_pAuditLog; }
@@ -93,6 +95,8 @@ private:
     std::unique_ptr<CSessionRecords> m_pSessionRecords;
     std::unique_ptr<CSessionMonitor> m_pSessionMonitor;
     std::unique_ptr<CSessionActions> m_pSessionActions;
+    // The session-change controls, handled on a worker of their own in the order they came.
+    std::unique_ptr<CSessionChangeQueue> m_pSessionChanges;
     // Device workers and the smart-card reader devices: the offline tests reach the sessions
     // through m_pDeviceSessions, and a returning card is recognised by its token serial.
     std::unique_ptr<CDeviceSessions> m_pDeviceSessions;

@@ -1,16 +1,24 @@
 #include "platform/posix/posix_sessions.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 
 #include "platform/posix/control_protocol.h"
 #include "platform/text.h"
+
+extern char** environ;
 
 namespace corvane::posix {
 
 namespace {
 constexpr uint32_t kControlSessionChange = 14;
 constexpr FileTime kTicksPerMillisecond = 10000;
+constexpr uint32_t kProgramPollMilliseconds = 10;
 }  // namespace
 
 std::string SimSessionDirectory(const StateRoot& root) { return root.Path("var/lib/corvane/sim"); }
@@ -22,8 +30,12 @@ SimNotify NotifyServiceBySocket(std::string controlSocketPath) {
     };
 }
 
-PosixSessions::PosixSessions(std::string simDirectory, IClock& clock, SimNotify notify, DiagnosticLog* diagnostics)
-    : m_manager(std::move(simDirectory), clock, std::move(notify)), m_clock(clock), m_pDiagnostics(diagnostics) {}
+PosixSessions::PosixSessions(std::string simDirectory, IClock& clock, SimNotify notify, DiagnosticLog* diagnostics,
+                             PosixIdleProgram idleProgram)
+    : m_manager(std::move(simDirectory), clock, std::move(notify)),
+      m_clock(clock),
+      m_pDiagnostics(diagnostics),
+      m_idleProgram(std::move(idleProgram)) {}
 
 PosixSessions::~PosixSessions() {
     {
@@ -164,6 +176,9 @@ uint32_t PosixSessions::RunIdleProgram(uint32_t processId, int32_t* exitCode) {
     if (ReadSession(processId - kFirstProcessId, state, s) != 0 || s->user.empty()) {
         return SimError::InvalidParameter;  // the process has ended: OpenProcess fails
     }
+    if (exitCode && !m_idleProgram.path.empty()) {
+        if (const uint32_t err = RunProgram()) return err;
+    }
     if (exitCode) {
         if (!s->idleKnown) {
             *exitCode = -1;
@@ -173,6 +188,31 @@ uint32_t PosixSessions::RunIdleProgram(uint32_t processId, int32_t* exitCode) {
         }
     }
     return 0;
+}
+
+uint32_t PosixSessions::RunProgram() {
+    char* argv[] = {m_idleProgram.path.data(), nullptr};
+    pid_t child = 0;
+    if (const int err = ::posix_spawn(&child, m_idleProgram.path.c_str(), nullptr, nullptr, argv, environ)) {
+        return err == ENOENT ? SimError::FileNotFound : SimError::InvalidParameter;
+    }
+    const uint32_t start = m_clock.GetTickCount();
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child || (done < 0 && errno != EINTR)) return 0;
+        if (TicksSince(m_clock.GetTickCount(), start) >= m_idleProgram.waitMs) break;
+        m_clock.Sleep(kProgramPollMilliseconds);
+    }
+    // A program that hangs is ended: the probe's caller holds the session table meanwhile.
+    ::kill(child, SIGKILL);
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    if (m_pDiagnostics) {
+        m_pDiagnostics->Writef("simulated machine: the idle-time program did not exit within %u ms; ended",
+                               m_idleProgram.waitMs);
+    }
+    return kIdleProgramTimedOut;
 }
 
 uint32_t PosixSessions::EnumerateDomainTrusts(std::vector<DomainTrust>& out) {

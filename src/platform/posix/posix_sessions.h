@@ -24,9 +24,20 @@ std::string SimSessionDirectory(const StateRoot& root);
 // a service that is not running misses it, as a stopped service does on Windows.
 SimNotify NotifyServiceBySocket(std::string controlSocketPath);
 
+// A program that the simulated machine starts at each idle probe, as Windows starts
+// "UserIdleTime.exe" in the user's session, and waits for at most `waitMs` before it ends it. The
+// idle time still comes from the simulated session (an exit status cannot carry it here); the
+// program only makes the probe take as long as a real one, or hang as a broken one would. The
+// service never sets one; tests do.
+struct PosixIdleProgram {
+    std::string path;
+    uint32_t waitMs = kIdleProgramWaitMilliseconds;
+};
+
 class PosixSessions final : public ISessions {
 public:
-    PosixSessions(std::string simDirectory, IClock& clock, SimNotify notify, DiagnosticLog* diagnostics);
+    PosixSessions(std::string simDirectory, IClock& clock, SimNotify notify, DiagnosticLog* diagnostics,
+                  PosixIdleProgram idleProgram = {});
     ~PosixSessions() override;  // carries out the queued changes, then ends the worker
     PosixSessions(const PosixSessions&) = delete;
     PosixSessions& operator=(const PosixSessions&) = delete;
@@ -57,10 +68,14 @@ private:
     uint32_t ReadSession(uint32_t sessionId, SimState& state, const SimSession*& session);
     void Enqueue(std::function<void()> change);
     void WorkerLoop();
+    // Starts the idle program and waits for it within its bound: 0, or kIdleProgramTimedOut
+    // after ending one that hung, or the error of starting it.
+    uint32_t RunProgram();
 
     SimSessionManager m_manager;
     IClock& m_clock;
     DiagnosticLog* m_pDiagnostics;
+    PosixIdleProgram m_idleProgram;
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<std::function<void()>> m_queue;  // guarded by m_mutex

@@ -31,6 +31,7 @@ constexpr uint32_t SessionUnlock = 8;
 
 // Windows errors of the simulated manager.
 namespace SimError {
+constexpr uint32_t FileNotFound = 2;             // the program to start does not exist
 constexpr uint32_t InvalidData = 13;            // the state file is damaged
 constexpr uint32_t InvalidParameter = 87;
 constexpr uint32_t ProcNotFound = 127;          // no process of that user in that session
