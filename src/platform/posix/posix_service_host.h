@@ -38,6 +38,7 @@ public:
 
 private:
     uint32_t Deliver(uint32_t control, uint32_t eventType, uint32_t sessionId);
+    static void NotifySystemd(uint32_t state);
     int OpenControlSocket();
     void ServeConnection(int fd);
     std::string Answer(const std::string& question);
