@@ -101,6 +101,8 @@ int ReadLogindSession(sd_bus* bus, const std::string& path, LogindSessionProps& 
             r = ReadVariant(reply, "s", [&] { return ReadString(reply, out.id); });
         } else if (n == "Name") {
             r = ReadVariant(reply, "s", [&] { return ReadString(reply, out.user); });
+        } else if (n == "Class") {
+            r = ReadVariant(reply, "s", [&] { return ReadString(reply, out.sessionClass); });
         } else if (n == "State") {
             r = ReadVariant(reply, "s", [&] { return ReadString(reply, out.state); });
         } else if (n == "Active") {
@@ -129,6 +131,9 @@ int ReadLogindSession(sd_bus* bus, const std::string& path, LogindSessionProps& 
         r = sd_bus_message_exit_container(reply);
     }
     sd_bus_message_unref(reply);
+    // A greeter's or a lock screen's session runs under a system account; like the Windows
+    // logon screen it has no user of its own.
+    if (r >= 0 && !out.sessionClass.empty() && out.sessionClass != "user") out.user.clear();
     return r < 0 ? r : 0;
 }
 

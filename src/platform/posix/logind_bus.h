@@ -21,6 +21,7 @@ struct LogindSessionProps {
     std::string id;
     std::string user;
     std::string state;  // "online", "active" or "closing"
+    std::string sessionClass;  // "user" for a user's own session; "greeter", "lock-screen", ...
     LogindView view;
     uint64_t timestampUs = 0;  // when the session began (microseconds since 1970)
     bool idleHint = false;

@@ -39,12 +39,12 @@ LogindSessions::LogindSessions(std::string krb5ConfPath, std::u16string computer
 
 LogindSessions::~LogindSessions() {
     m_watcher.reset();
-    std::vector<std::thread> checks;
+    std::vector<LockCheck> checks;
     {
         std::lock_guard<std::mutex> lock(m_checkMutex);
         checks.swap(m_checks);
     }
-    for (auto& t : checks) t.join();
+    for (auto& c : checks) c.thread.join();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bus) sd_bus_flush_close_unref(m_bus);
 }
@@ -228,7 +228,17 @@ void LogindSessions::CheckLockedLater(uint32_t sessionId) {
     // The lock is a request to the session's screen locker; without one the session stays open,
     // which only its LockedHint shows. Say so, since nothing else will.
     std::lock_guard<std::mutex> lock(m_checkMutex);
-    m_checks.emplace_back([this, sessionId] {
+    // Checks that have finished are joined here, so that their number stays small.
+    for (auto it = m_checks.begin(); it != m_checks.end();) {
+        if (it->done->load()) {
+            it->thread.join();
+            it = m_checks.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread check([this, sessionId, done] {
         m_clock.Sleep(kLockCheckMilliseconds);
         SessionProps s;
         if (ReadSession(sessionId, s) == 0 && !s.view.locked && m_pDiagnostics) {
@@ -236,7 +246,9 @@ void LogindSessions::CheckLockedLater(uint32_t sessionId) {
                                    "without a screen locker the session stays open",
                                    s.id.c_str(), kLockCheckMilliseconds);
         }
+        done->store(true);
     });
+    m_checks.push_back({std::move(check), std::move(done)});
 }
 
 uint32_t LogindSessions::LogoffSession(uint32_t sessionId) {

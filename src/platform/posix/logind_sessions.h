@@ -7,6 +7,7 @@
 // watcher turns into the service's session-change and power controls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -88,8 +89,12 @@ private:
     std::map<uint32_t, std::string> m_logindById;       // guarded by m_idMutex
     uint32_t m_nextMappedId = kFirstMappedSessionId;    // guarded by m_idMutex
     std::mutex m_idMutex;
+    struct LockCheck {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
     std::mutex m_checkMutex;
-    std::vector<std::thread> m_checks;  // lock checks under way, guarded by m_checkMutex
+    std::vector<LockCheck> m_checks;  // lock checks started and not yet joined, guarded by m_checkMutex
     std::unique_ptr<LogindWatcher> m_watcher;
 };
 
