@@ -8,8 +8,8 @@
 #   1. the sessions present at start and one that appears later are in the service's table, with
 #      the realm of etc/krb5.conf as their domain; a remote one as a remote desktop session;
 #      LockedHint shows as locked, and a session that ends leaves the table;
-#   2. a card sign-in reported as the PAM hook reports it, then the card pulled: LockSession for
-#      that session within the delay + 1 s (the session's idle hint set long ago);
+#   2. a card sign-in reported by the package's PAM hook (run as pam_exec runs it), then the card
+#      pulled: LockSession for that session within the delay + 1 s (idle hint set long ago);
 #   3. a session that went idle less than the delay ago is spared at the delay, and locked once
 #      its idle time reaches the delay; one that never sets the hint is never locked for idleness;
 #   4. the LAN phone's remote logoff: TerminateSession for the user's session;
@@ -106,8 +106,14 @@ for _ in $(seq 1 150); do [[ -z "$(row 3)" ]] && break; sleep 0.02; done
 refresh
 stage "1. table: sessions listed, locked, unlocked, removed"
 
-# 2. Card sign-in from the PAM hook, card pulled: LockSession within the delay (1 s) + 1 s.
-report 1 1
+# 2. Card sign-in from the PAM hook (pam_exec's environment at session open; the hook finds the
+#    card through the PKCS#11 module), card pulled: LockSession within the delay (1 s) + 1 s.
+before=$(count_lines "|Logon|$reader:$cardid|")
+PAM_TYPE=open_session PAM_USER=alice CORVANE_PKCS11_MODULE=$pkcs11 CORVANE_CARD_DELAY=1 \
+  PATH="$(dirname "$ctl"):$PATH" sh "$here/../../packaging/pam/corvane-pam-hook" || fail "the PAM hook failed"
+for _ in $(seq 1 200); do (($(count_lines "|Logon|$reader:$cardid|") > before)) && break; sleep 0.02; done
+(($(count_lines "|Logon|$reader:$cardid|") > before)) || fail "the PAM hook reported no card logon"
+grep -qF "|CORP\alice|Logon|$reader:$cardid|" "$log" || fail "the PAM hook's report names another user or card"
 t0=$(date +%s%N)
 "$card" remove "$reader" || fail "remove"
 ms=$(mock wait-call LockSession 2 2000) || fail "no LockSession for session 2 within 2 s of the pull"
