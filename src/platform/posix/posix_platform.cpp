@@ -132,12 +132,17 @@ private:
                 },
                 &m_diagnostics);
             m_platform.sessions = m_logind.get();
-            m_logind->Start();
         } else {
             m_platform.sessions = &m_sessions;
         }
-        m_diagnostics.Writef("sessions: %s (%s)",
-                             logind ? "systemd-logind on the system bus" : "simulated session manager", reason.c_str());
+        // Said, and the login manager watched, once the service runs (not for a verb).
+        const std::string line = std::string("sessions: ") +
+                                  (logind ? "systemd-logind on the system bus" : "simulated session manager") + " (" +
+                                  reason + ")";
+        m_serviceHost.SetDispatcherStartHook([this, line] {
+            m_diagnostics.Write(line);
+            if (m_logind) m_logind->Start();
+        });
     }
 
     posix::StateRoot m_root;

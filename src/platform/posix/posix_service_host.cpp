@@ -199,6 +199,7 @@ bool PosixServiceHost::StartServiceCtrlDispatcher(std::u16string_view, std::func
     ::sigaction(SIGHUP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    if (m_startHook) m_startHook();
     const int listenFd = OpenControlSocket();
     if (listenFd < 0) {
         std::fprintf(stderr, "corvane: control socket %s unavailable (%s); only signals stop the service\n",
