@@ -1,6 +1,7 @@
 // Turns the login manager's signals into the service's controls: SessionNew, SessionRemoved and
 // the changes of a session's Active and LockedHint become session-change controls in Windows'
-// order; PrepareForSleep becomes the suspend and resume power events. It runs on a thread of its
+// order; PrepareForSleep becomes the suspend and resume power events. (A session's own Lock and
+// Unlock signals are requests to its screen locker, not its state: LockedHint is the state.) It runs on a thread of its
 // own with a bus connection of its own. A bus that goes away is one diagnostic line and a
 // reconnect once a second; after the reconnect, what changed meanwhile is delivered as if it had
 // been signalled.
