@@ -9,6 +9,7 @@ emit the missing signals and read the mock's call log.
   logind_mock.py stop DIR             ends both
   logind_mock.py kill-bus DIR         ends the dbus-daemon alone (the mock goes with it)
   logind_mock.py add DIR ID USER UID [--remote] [--inactive] [--seat SEAT] [--idle-ms MS]
+                     [--idle-since-us MICROSECONDS-SINCE-1970] [--class CLASS]
                                       a session, announced with SessionNew
   logind_mock.py remove DIR ID        SessionRemoved, then the object goes
   logind_mock.py set DIR ID NAME=true|false ...   changes of Active / LockedHint / IdleHint
@@ -82,8 +83,10 @@ def end(d, name):
             pass
         for _ in range(100):
             try:
-                os.kill(pid, 0)
-            except ProcessLookupError:
+                with open(f'/proc/{pid}/stat') as f:
+                    if f.read().rsplit(')', 1)[1].split()[0] == 'Z':
+                        break  # ended; only its parent has not reaped it yet
+            except OSError:
                 break
             time.sleep(0.02)
         os.unlink(os.path.join(d, name + '.pid'))
@@ -138,6 +141,11 @@ def add(d, sid, user, uid, opts):
         ms = int(opts[opts.index('--idle-ms') + 1])
         props['IdleHint'] = dbus.Boolean(True)
         props['IdleSinceHint'] = dbus.UInt64(int((time.time() - ms / 1000.0) * 1e6))
+    if '--idle-since-us' in opts:
+        props['IdleHint'] = dbus.Boolean(True)
+        props['IdleSinceHint'] = dbus.UInt64(int(opts[opts.index('--idle-since-us') + 1]))
+    if '--class' in opts:
+        props['Class'] = opts[opts.index('--class') + 1]
     # Set quietly: the session is only now being announced.
     for k, v in props.items():
         sobj.Set(SESSION, k, v, dbus_interface='org.freedesktop.DBus.Properties')

@@ -123,19 +123,23 @@ expect_line "|CORP\\alice|Offline Locked"
 wait_line "asked to lock but its LockedHint is still false" "$CORVANE_ROOT/service.log"
 "$card" insert "$reader" --serial $serial || fail "insert again"
 
-# 3. Idle for less than the delay: spared at the delay, locked once the idle time reaches it.
+# 3. Idle for less than the delay (4 s): alice goes idle 2 s after the pull. The first idle probe
+#    (at 4-5 s, the offline test runs about once a second) finds her idle for less than the delay
+#    and spares her; she is locked once her idle time reaches the delay, not before 6 s.
 mock set 2 IdleHint=false
 refresh
-report 1 2
+report 1 4
 before=$(lock_calls)
 "$card" remove "$reader" || fail "remove (idle)"
-sleep 1
-mock set 2 IdleHint=true   # alice went idle 1 s after the pull
-sleep 1.6
+t0=$(date +%s%N)
+until_ms() { local left=$(( $1 - ($(date +%s%N) - t0) / 1000000 )); ((left > 0)) && sleep "$(printf '%d.%03d' $((left / 1000)) $((left % 1000)))" || true; }
+until_ms 2000
+mock set 2 IdleHint=true   # alice's last input: now
+until_ms 5300
 [[ $(lock_calls) == "$before" ]] || fail "locked although alice was idle for less than the delay"
-for _ in $(seq 1 150); do (($(lock_calls) > before)) && break; sleep 0.02; done
+for _ in $(seq 1 200); do (($(lock_calls) > before)) && break; sleep 0.02; done
 (($(lock_calls) > before)) || fail "not locked once alice's idle time reached the delay"
-stage "3a. idle less than the delay: spared at the delay, locked afterwards"
+stage "3a. idle less than the delay: spared at the delay, locked after $((($(date +%s%N) - t0) / 1000000)) ms"
 "$card" insert "$reader" --serial $serial || fail "insert (idle)"
 # No idle hint at all: the desktop never reports idleness, the user counts as active.
 mock set 2 IdleHint=false

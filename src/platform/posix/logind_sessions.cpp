@@ -216,9 +216,16 @@ uint32_t LogindSessions::CallManager(const char* method, const std::string& argu
     return 0;
 }
 
+uint32_t LogindSessions::CheckUserSession(uint32_t sessionId) {
+    SessionProps s;
+    if (uint32_t err = ReadSession(sessionId, s)) return err;
+    return s.user.empty() ? kNoToken : 0;
+}
+
 uint32_t LogindSessions::DisconnectSession(uint32_t sessionId) {
+    // As Windows refuses a session that does not exist or has no user, before anything is asked.
+    if (uint32_t err = CheckUserSession(sessionId)) return err;
     const std::string id = LogindId(sessionId);
-    if (id.empty()) return WinErrorOfBusCall(-ENXIO);
     if (uint32_t err = CallManager("LockSession", id)) return err;
     CheckLockedLater(sessionId);
     return 0;
@@ -252,9 +259,8 @@ void LogindSessions::CheckLockedLater(uint32_t sessionId) {
 }
 
 uint32_t LogindSessions::LogoffSession(uint32_t sessionId) {
-    const std::string id = LogindId(sessionId);
-    if (id.empty()) return WinErrorOfBusCall(-ENXIO);
-    return CallManager("TerminateSession", id);
+    if (uint32_t err = CheckUserSession(sessionId)) return err;
+    return CallManager("TerminateSession", LogindId(sessionId));
 }
 
 uint32_t LogindSessions::FindUserProcess(uint32_t sessionId, std::u16string_view user, std::u16string_view domain,
@@ -268,11 +274,7 @@ uint32_t LogindSessions::FindUserProcess(uint32_t sessionId, std::u16string_view
     return 0;
 }
 
-uint32_t LogindSessions::TestUserToken(uint32_t sessionId) {
-    SessionProps s;
-    if (uint32_t err = ReadSession(sessionId, s)) return err;
-    return s.user.empty() ? kNoToken : 0;
-}
+uint32_t LogindSessions::TestUserToken(uint32_t sessionId) { return CheckUserSession(sessionId); }
 
 uint32_t LogindSessions::RunIdleProgram(uint32_t processId, int32_t* exitCode) {
     if (processId < kFirstProcessId) return kInvalidParameter;

@@ -74,6 +74,8 @@ private:
     // flag false); 0 or a Windows error.
     uint32_t CallManager(const char* method, const std::string& argument);
     uint32_t ReadSession(uint32_t sessionId, SessionProps& out);
+    // 0 when the session exists and has a user; 7022 or 1008 (no user) otherwise.
+    uint32_t CheckUserSession(uint32_t sessionId);
     std::string LogindId(uint32_t sessionId);  // empty when unknown
     uint32_t SessionIdOf(const std::string& logindId);
     std::u16string DomainOfUsers();
