@@ -8,8 +8,9 @@
 #      own every mount read-only but its state, log and run directories, a private /tmp and no
 #      new privileges; it starts, writes its records and stops, while a write anywhere else
 #      fails (what systemd itself would add, such as the other sandboxing it does, is not shown);
-#   4. cpack builds the .deb, lintian finds no error in it, and it installs into and is purged
-#      from a throwaway root (dpkg --root; maintainer scripts without chroot, under DPKG_ROOT).
+#   4. cmake --install lays the files out as Debian does; cpack builds the .deb, lintian finds
+#      no error in it, and it installs into and is purged from a throwaway root (dpkg --root;
+#      maintainer scripts without chroot, under DPKG_ROOT).
 # Parts whose tools are missing, or namespaces that cannot be made, are skipped with a line
 # saying so; the test as a whole is skipped (77) when nothing could run.
 set -euo pipefail
@@ -112,7 +113,13 @@ else
   echo "SKIPPED: no mount namespace here (or no setpriv); the read-only run was not shown"
 fi
 
-# 4. The package.
+# 4. The install layout and the package.
+DESTDIR=$work/inst cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install"; }
+for f in usr/sbin/corvane usr/bin/corvane-ctl lib/systemd/system/corvane.service usr/lib/corvane/corvane-pam-hook \
+         etc/corvane/trust var/lib/corvane var/log/corvane; do
+  [[ -e $work/inst/$f ]] || fail "cmake --install did not lay out /$f"
+done
+echo "cmake --install: the Debian layout"
 if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null; then
   (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1) ||
     { cat "$work/cpack.log"; fail "cpack"; }
