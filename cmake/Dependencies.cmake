@@ -53,6 +53,8 @@ endif()
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(PCSC REQUIRED IMPORTED_TARGET libpcsclite)
+  # The session backend of an installed service talks to the login manager through sd-bus.
+  pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 endif()
 
 # OpenSSL: on POSIX the platform backend decodes certificates, builds chains and plays the

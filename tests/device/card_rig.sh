@@ -54,6 +54,15 @@ start_pcscd() {
 # directory bound over /run/pcscd in this mount namespace only; the card in the first reader; the
 # service running with anna logged on at the console ($session).
 rig_start() {
+  rig_prepare
+  "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
+  for _ in $(seq 1 200); do [[ "$("$ctl" status 2>/dev/null)" == "4 RUNNING" ]] && break; sleep 0.05; done
+  [[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "service did not report RUNNING"
+  session=$("$ctl" session logon anna CONTOSO)
+}
+
+# Everything of rig_start but the service: pcscd up, the card in the first reader, LibPkcs11 set.
+rig_prepare() {
   export CORVANE_ROOT=$(mktemp -d)
   export CORVANE_CARD_DIR=$CORVANE_ROOT/cards
   log=$CORVANE_ROOT/var/log/corvane/Zentik.Log
@@ -66,10 +75,6 @@ rig_start() {
   printf 'app default {\n  enable_default_driver = true;\n}\n' >"$OPENSC_CONF"
   "$card" insert "$reader" --serial $serial || fail "insert"
   "$ctl" reg add 'HKLM\SOFTWARE\Tovrel' /v LibPkcs11 /t REG_SZ /d "$pkcs11" >/dev/null
-  "$corvane" >"$CORVANE_ROOT/service.log" 2>&1 &
-  for _ in $(seq 1 200); do [[ "$("$ctl" status 2>/dev/null)" == "4 RUNNING" ]] && break; sleep 0.05; done
-  [[ "$("$ctl" status)" == "4 RUNNING" ]] || fail "service did not report RUNNING"
-  session=$("$ctl" session logon anna CONTOSO)
 }
 
 state() { "$ctl" session list | awk -v id="$session" '$1 == id { print $5 }'; }

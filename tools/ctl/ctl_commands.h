@@ -24,6 +24,7 @@ int RunRadio(const Args& args);    // ctl_radio.cpp
 int RunToken(const Args& args);    // ctl_token.cpp
 int RunDevices(const Args& args);   // ctl_snapshot.cpp
 int RunSessions(const Args& args);  // ctl_snapshot.cpp
+int RunReportLogon(const Args& args);  // ctl_report_logon.cpp
 
 // Prints "corvane-ctl: <message>" on stderr and returns 1 (the verb failed).
 int Fail(const std::string& message);

@@ -40,6 +40,8 @@ const Verb kVerbs[] = {
     {"token", RunToken, "token slots|state SLOT|containers SLOT [--keyed] [--port PORT]"},
     {"devices", RunDevices, "devices [--json]"},
     {"sessions", RunSessions, "sessions [--json]"},
+    {"report-logon", RunReportLogon,
+     "report-logon USER DOMAIN --card READER --serial SERIAL | --phone DEVICE-ID [--option N] [--delay S]"},
 };
 
 int Usage(FILE* out, int exitCode) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/control_protocol.h"
 #include "platform/posix/posix_append_files.h"
 #include "platform/posix/posix_certificates.h"
 #include "platform/posix/posix_bluetooth_radios.h"
@@ -14,6 +15,7 @@
 #include "platform/posix/posix_crl_retriever.h"
 #include "platform/posix/posix_csp_stand_in.h"
 #include "platform/posix/posix_folder_files.h"
+#include "platform/posix/logind_sessions.h"
 #include "platform/posix/posix_key_containers.h"
 #include "platform/posix/posix_library_loader.h"
 #include "platform/posix/posix_pc_software.h"
@@ -84,14 +86,65 @@ public:
     }
     void SetArguments(int argc, char** argv) override {
         std::u16string line;
+        std::string backend;
         for (int i = 0; i < argc; ++i) {
-            if (i) line.push_back(u' ');
+            // "--sessions=sim|logind" picks the session backend; the rest is the command line
+            // the service scans for its verbs.
+            if (i > 0 && std::strncmp(argv[i], kSessionsOption, std::strlen(kSessionsOption)) == 0) {
+                backend = argv[i] + std::strlen(kSessionsOption);
+                continue;
+            }
+            if (!line.empty()) line.push_back(u' ');
             line += Utf8ToUtf16(argv[i]);
         }
         m_system.SetCommandLine(line);
+        ChooseSessions(backend);
     }
 
 private:
+    static constexpr const char* kSessionsOption = "--sessions=";
+
+    // The login manager serves an installed service (state root "/"); anywhere else the
+    // simulated manager does, so that a build tree never acts on the developer's own sessions.
+    void ChooseSessions(const std::string& requested) {
+        const bool installed = m_root.root.empty() || m_root.root == "/";
+        std::string reason = installed ? "the state root is /" : "the state root is " + m_root.root;
+        bool logind = installed;
+        if (requested == "logind" || requested == "sim") {
+            logind = requested == "logind";
+            reason = "--sessions=" + requested;
+        } else if (!requested.empty()) {
+            reason = "unknown --sessions=" + requested + " (sim or logind); default for " + reason;
+        }
+        if (logind) {
+            std::u16string computer;
+            m_system.GetComputerNameNetBios(computer);
+            const std::string socketPath = m_root.ControlSocketPath();
+            m_logind = std::make_unique<posix::LogindSessions>(
+                m_root.Path("etc/krb5.conf"), computer, m_clock,
+                [socketPath](uint32_t control, uint32_t eventType, uint32_t sessionId, uint32_t& result) {
+                    posix::ControlReply reply;
+                    if (posix::SendControl(socketPath, posix::ControlRequest {control, eventType, sessionId}, reply)) {
+                        return false;
+                    }
+                    result = reply.result;
+                    return true;
+                },
+                &m_diagnostics);
+            m_platform.sessions = m_logind.get();
+        } else {
+            m_platform.sessions = &m_sessions;
+        }
+        // Said, and the login manager watched, once the service runs (not for a verb).
+        const std::string line = std::string("sessions: ") +
+                                  (logind ? "systemd-logind on the system bus" : "simulated session manager") + " (" +
+                                  reason + ")";
+        m_serviceHost.SetDispatcherStartHook([this, line] {
+            m_diagnostics.Write(line);
+            if (m_logind) m_logind->Start();
+        });
+    }
+
     posix::StateRoot m_root;
     posix::PosixClock m_clock;
     posix::PosixRegistry m_registry;
@@ -115,6 +168,7 @@ private:
     posix::PosixPcSoftware m_pcSoftware;
     Platform m_platform;
     posix::PosixSessions m_sessions;
+    std::unique_ptr<posix::LogindSessions> m_logind;
 };
 }  // namespace
 

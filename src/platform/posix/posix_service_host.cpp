@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,8 +77,24 @@ ServiceStatusHandle PosixServiceHost::RegisterServiceCtrlHandlerEx(std::u16strin
 
 bool PosixServiceHost::SetServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
     if (handle == 0) return false;
-    m_state.store(status.dwCurrentState);
+    const uint32_t previous = m_state.exchange(status.dwCurrentState);
+    if (previous != status.dwCurrentState) NotifySystemd(status.dwCurrentState);
     return true;
+}
+
+void PosixServiceHost::NotifySystemd(uint32_t state) {
+    // Under systemd (Type=notify) the reported state is the readiness protocol's: READY=1 once
+    // running, STOPPING=1 at the stop; STATUS= is the one line "systemctl status" shows. Without
+    // NOTIFY_SOCKET nothing is sent.
+    const char* message = nullptr;
+    switch (state) {
+        case Svc::StartPending: message = "STATUS=starting"; break;
+        case Svc::Running: message = "READY=1\nSTATUS=running: sessions, cards and phones watched"; break;
+        case Svc::StopPending: message = "STOPPING=1\nSTATUS=stopping"; break;
+        case Svc::Stopped: message = "STATUS=stopped"; break;
+        default: return;
+    }
+    (void)sd_notify(0, message);
 }
 
 bool PosixServiceHost::RegisterDeviceNotification(ServiceStatusHandle handle) { return handle != 0; }
@@ -182,6 +199,7 @@ bool PosixServiceHost::StartServiceCtrlDispatcher(std::u16string_view, std::func
     ::sigaction(SIGHUP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    if (m_startHook) m_startHook();
     const int listenFd = OpenControlSocket();
     if (listenFd < 0) {
         std::fprintf(stderr, "corvane: control socket %s unavailable (%s); only signals stop the service\n",

@@ -35,9 +35,13 @@ public:
     void SetQueryHandler(ServiceQueryHandler handler) override;
 
     uint32_t ReportedState() const { return m_state.load(); }
+    // Runs as the dispatcher starts, before ServiceMain: what the backend starts only for a
+    // running service (and not for a verb or a refused second start).
+    void SetDispatcherStartHook(std::function<void()> hook) { m_startHook = std::move(hook); }
 
 private:
     uint32_t Deliver(uint32_t control, uint32_t eventType, uint32_t sessionId);
+    static void NotifySystemd(uint32_t state);
     int OpenControlSocket();
     void ServeConnection(int fd);
     std::string Answer(const std::string& question);
@@ -49,6 +53,7 @@ private:
     ServiceControlHandler m_handler;  // guarded by m_mutex
     ServiceQueryHandler m_queryHandler;  // guarded by m_mutex
     std::atomic<uint32_t> m_state {0};
+    std::function<void()> m_startHook;
 };
 
 }  // namespace corvane::posix

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/posix/control_protocol.h"
+#include "platform/posix/service_unit.h"
 #include "platform/text.h"
 #include "platform/types.h"
 
@@ -66,28 +67,13 @@ std::string PosixServiceManager::QuoteUnitWord(const std::string& word, bool com
 }
 
 std::string PosixServiceManager::FormatUnit(const ServiceConfig& config, const std::string& descriptionLine) const {
-    std::ostringstream unit;
-    unit << "# Written by the service's install verb; its uninstall verb removes it.\n";
-    unit << "[Unit]\n";
-    if (descriptionLine.empty()) {
-        unit << kDescriptionKey << UnitText(Utf16ToUtf8(config.displayName)) << "\n";
-    } else {
-        unit << descriptionLine << "\n";
-    }
-    unit << "X-DisplayName=" << UnitText(Utf16ToUtf8(config.displayName)) << "\n";
-    unit << "After=network.target\n\n";
-    unit << "[Service]\n";
-    unit << "Type=simple\n";
-    unit << "ExecStart=" << QuoteUnitWord(Utf16ToUtf8(config.binaryPath), true) << "\n";
-    // A service installed under another state root keeps using it when systemd starts it.
-    if (!m_root.root.empty()) {
-        unit << "Environment=" << QuoteUnitWord("CORVANE_ROOT=" + m_root.root, false) << "\n";
-    }
-    unit << "KillSignal=SIGTERM\n";
-    unit << "TimeoutStopSec=20\n\n";
-    unit << "[Install]\n";
-    unit << "WantedBy=multi-user.target\n";
-    return unit.str();
+    ServiceUnitSpec spec;
+    spec.execStart = QuoteUnitWord(Utf16ToUtf8(config.binaryPath), true);
+    spec.stateRoot = m_root.root;
+    spec.environment = QuoteUnitWord("CORVANE_ROOT=" + m_root.root, false);
+    spec.displayName = UnitText(Utf16ToUtf8(config.displayName));
+    spec.descriptionLine = descriptionLine.empty() ? kDescriptionKey + spec.displayName : descriptionLine;
+    return FormatServiceUnit(spec);
 }
 
 std::string PosixServiceManager::ReplaceDescription(const std::string& unit, const std::string& description) {
