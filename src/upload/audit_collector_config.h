@@ -16,6 +16,11 @@ namespace corvane {
 
 inline constexpr std::u16string_view kAuditCollectorKey = u"SOFTWARE\\Tovrel\\AuditCollector";
 inline constexpr uint16_t kAuditCollectorDefaultPort = 2514;
+// The service's own control that rereads these values (sc control Corvane 200; corvane-ctl reload).
+inline constexpr uint32_t kAuditCollectorReloadControl = 200;
+// The question the control tool asks for the shipper's status line.
+inline constexpr std::string_view kAuditShipperQuestion = "audit-shipper";
+inline constexpr std::string_view kAuditShipperOffLine = "audit shipper: off";
 
 struct AuditCollectorConfig {
     bool bEnabled = false;

@@ -28,6 +28,11 @@ CAuditShipper::CAuditShipper(const AuditShipperDeps& deps, AuditSyslogIdentity i
 
 CAuditShipper::~CAuditShipper() { Stop(); }
 
+void CAuditShipper::SetIdentity(AuditSyslogIdentity identity) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bRunning) m_identity = std::move(identity);
+}
+
 void CAuditShipper::Apply(const AuditCollectorConfig& config) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -61,6 +61,8 @@ public:
     CAuditShipper(const CAuditShipper&) = delete;
     CAuditShipper& operator=(const CAuditShipper&) = delete;
 
+    // Who sends; takes effect at the next start of the thread (Apply with a new configuration).
+    void SetIdentity(AuditSyslogIdentity identity);
     // Takes a (re)read configuration: starts shipping, stops it, or reconnects with the new
     // settings. A configuration equal to the one in force changes nothing.
     void Apply(const AuditCollectorConfig& config);
