@@ -223,7 +223,14 @@ void CAuditShipper::Run(AuditCollectorConfig config) {
 
         acked.clear();
         bool opened = false;
-        const bool alive = ReadFrames(*stream, session, kIdlePollMs, acked, opened, error);
+        bool alive = ReadFrames(*stream, session, kIdlePollMs, acked, opened, error);
+        // The collector answers message by message: take every answer already there, so that
+        // one short transaction marks them all.
+        size_t before = 0;
+        while (alive && acked.size() > before && acked.size() < kRelpWindow) {
+            before = acked.size();
+            alive = ReadFrames(*stream, session, 0, acked, opened, error);
+        }
         if (!acked.empty()) {
             lastProgress = m_deps.clock->GetTickCount();
             // Only what the collector acknowledged is marked; should marking fail, the rows

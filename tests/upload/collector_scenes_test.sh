@@ -120,18 +120,22 @@ set_collector() {  # ca-file
   "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v CaFile /t REG_SZ /d "$1" >/dev/null
 }
 
-echo "scene: 2000 rows arrive, each exactly once"
+say() { echo "[${SECONDS}s] $*"; }
+say "scene: 2000 rows arrive, each exactly once"
 start_rsyslog "$T/good" "$T/out.log"
 start_service
+say "collector and service up"
 "$fill" 2000 500
+say "rows written"
 [[ "$(pending)" == "2000" ]] || fail "pending before shipping: $(pending)"
 set_collector "$T/good/ca.pem"
 "$ctl" reload || fail "reload"
 wait_pending_zero 60
+say "rows shipped"
 dups=$(check_arrived "$T/out.log" 1 2000) || fail "first 2000 rows: $dups"
 [[ $dups == 0 ]] || fail "$dups duplicates without any fault"
 [[ $(grep -c . "$T/out.log") == 2000 ]] || fail "$(grep -c . "$T/out.log") lines for 2000 rows"
 grep -q 'user_name="anna \\"the\\" \[admin\\]\\\\"' "$T/out.log" || fail "escaped user name not found: $(head -1 "$T/out.log")"
 "$ctl" status | grep -q "audit shipper: connected to localhost:$PORT, last acknowledged row 2000" ||
   fail "status line: $("$ctl" status | tail -1)"
-echo "ok"
+say "ok"
