@@ -138,4 +138,94 @@ dups=$(check_arrived "$T/out.log" 1 2000) || fail "first 2000 rows: $dups"
 grep -q 'user_name="anna \\"the\\" \[admin\\]\\\\"' "$T/out.log" || fail "escaped user name not found: $(head -1 "$T/out.log")"
 "$ctl" status | grep -q "audit shipper: connected to localhost:$PORT, last acknowledged row 2000" ||
   fail "status line: $("$ctl" status | tail -1)"
+
+# Waits until `file` holds at least `n` lines.
+wait_lines() {  # file n
+  for _ in $(seq 1 600); do
+    [[ -f $1 && $(grep -c . "$1") -ge $2 ]] && return 0
+    sleep 0.01
+  done
+  fail "$1 never reached $2 lines"
+}
+
+say "scene: rsyslog killed with -9 mid-stream and restarted"
+"$fill" 2000 50 20 &
+fill_pid=$!
+wait_lines "$T/out.log" 2100
+kill -9 $rs_pid; wait $rs_pid 2>/dev/null || true
+rs_pid=
+say "rsyslog killed at $(grep -c . "$T/out.log") lines, $(pending) pending"
+wait $fill_pid || fail "filling rows"
+sleep 0.5
+start_rsyslog "$T/good" "$T/out.log"
+wait_pending_zero 90
+dups=$(check_arrived "$T/out.log" 2001 4000) || fail "rows 2001-4000: $dups"
+say "every row arrived, $dups again"
+((dups <= 128)) || fail "$dups duplicates, more than one window"
+
+say "scene: the service killed with -9 mid-stream and restarted"
+"$fill" 2000 50 20 &
+fill_pid=$!
+wait_lines "$T/out.log" $(( $(grep -c . "$T/out.log") + 100 ))
+kill -9 $svc_pid; wait $svc_pid 2>/dev/null || true
+svc_pid=
+say "service killed with $(pending) rows pending"
+wait $fill_pid || fail "filling rows"
+start_service
+wait_pending_zero 90
+dups=$(check_arrived "$T/out.log" 4001 6000) || fail "rows 4001-6000: $dups"
+say "every row arrived, $dups again"
+((dups <= 128)) || fail "$dups duplicates, more than one window"
+
+say "scene: a collector with a certificate from another CA gets nothing"
+kill -9 $rs_pid; wait $rs_pid 2>/dev/null || true
+start_rsyslog "$T/other" "$T/other.log"
+"$fill" 10
+for _ in $(seq 1 200); do
+  "$ctl" status | grep -q "not trusted" && break
+  sleep 0.05
+done
+line=$("$ctl" status | tail -1)
+[[ $line == *"not trusted"* ]] || fail "status does not say why: $line"
+grep -q "not trusted" "$T/service.log" || fail "no diagnostic line on the untrusted collector"
+[[ ! -s $T/other.log ]] || fail "the untrusted collector received rows"
+[[ "$(pending)" == "10" ]] || fail "pending with an untrusted collector: $(pending)"
+say "refused: $line"
+
+say "scene: a collector that answers garbage and one that closes mid-frame"
+kill -9 $rs_pid; wait $rs_pid 2>/dev/null || true
+rs_pid=
+python3 - "$T/good" $PORT >"$T/garbage.log" 2>&1 <<'PY' &
+import socket, ssl, sys
+d, port = sys.argv[1], int(sys.argv[2])
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.load_cert_chain(d + "/server.pem", d + "/server.key")
+srv = socket.socket()
+srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+srv.bind(("127.0.0.1", port))
+srv.listen(4)
+answers = [b"HTTP/1.1 400 Bad Request\r\n\r\n", b"1 rsp 92 200 OK\nrelp_ver"]
+for i in range(4):
+    conn, _ = srv.accept()
+    try:
+        tls = ctx.wrap_socket(conn, server_side=True)
+        tls.recv(4096)
+        tls.sendall(answers[i % 2])
+        print("answered", i, flush=True)
+        tls.close()
+    except Exception as e:
+        print("error", e, flush=True)
+PY
+garbage_pid=$!
+for _ in $(seq 1 400); do
+  [[ $(grep -c answered "$T/garbage.log" 2>/dev/null) -ge 2 ]] && break
+  sleep 0.05
+done
+[[ $(grep -c answered "$T/garbage.log") -ge 2 ]] || fail "the shipper did not come back after garbage: $(cat "$T/garbage.log")"
+[[ "$("$ctl" status | head -1)" == "4 RUNNING" ]] || fail "service not running after garbage"
+kill $garbage_pid 2>/dev/null || true; wait $garbage_pid 2>/dev/null || true
+say "reconnected after garbage; $("$ctl" status | tail -1)"
+start_rsyslog "$T/good" "$T/out.log"
+wait_pending_zero 90
+check_arrived "$T/out.log" 6001 6010 >/dev/null || fail "rows 6001-6010 after the faults"
 say "ok"
