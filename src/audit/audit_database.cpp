@@ -145,6 +145,7 @@ bool CAuditDatabase::ExecAuditUtf8(std::string_view sql) {
         m_platform.clock->Sleep(kRetryDelayMs);
         rc = sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr);
     }
+    if (rc == SQLITE_OK && m_onWritten) m_onWritten();
     return rc == SQLITE_OK;
 }
 

@@ -378,6 +378,8 @@ void CServiceObjects::WireAuditShipper(CCorvaneApp& app) {
         m_pAuditShipper->Apply(LoadAuditCollectorConfig(*m_platform.registry));
     };
     hooks.StopAuditShipper = [this] { m_pAuditShipper->Stop(); };
+    // A new row is shipped at once rather than at the next poll.
+    m_pAuditDb->SetOnWritten([this] { m_pAuditShipper->Wake(); });
     hooks.OnUserControl = [this](uint32_t control) {
         if (control != kAuditCollectorReloadControl) return false;
         m_pAuditShipper->Apply(LoadAuditCollectorConfig(*m_platform.registry));

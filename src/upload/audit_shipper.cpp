@@ -46,7 +46,10 @@ void CAuditShipper::Apply(const AuditCollectorConfig& config) {
     Stop();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_config = config;
+    // The last acknowledged row stays known across a reload.
+    const int64_t lastAcked = m_status.nLastAckedId;
     m_status = AuditShipperStatus {};
+    m_status.nLastAckedId = lastAcked;
     if (!config.Ships()) return;
     m_status.bEnabled = true;
     m_status.strHost = config.tls.strHost;
@@ -223,7 +226,14 @@ void CAuditShipper::Run(AuditCollectorConfig config) {
 
         acked.clear();
         bool opened = false;
-        bool alive = ReadFrames(*stream, session, kIdlePollMs, acked, opened, error);
+        const bool idle = frames.empty() && session.Unacknowledged() == 0;
+        // Idle, the shipper only takes what the collector may have said (a "serverclose") and
+        // sleeps until new rows are announced or the next poll is due.
+        bool alive = ReadFrames(*stream, session, idle ? 0 : kIdlePollMs, acked, opened, error);
+        if (alive && idle && acked.empty()) {
+            m_deps.clock->SleepUntilWoken(m_wake, kIdlePollMs);
+            continue;
+        }
         // The collector answers message by message: take every answer already there, so that
         // one short transaction marks them all.
         size_t before = 0;

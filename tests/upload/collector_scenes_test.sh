@@ -195,7 +195,8 @@ say "refused: $line"
 say "scene: a collector that answers garbage and one that closes mid-frame"
 kill -9 $rs_pid; wait $rs_pid 2>/dev/null || true
 rs_pid=
-python3 - "$T/good" $PORT >"$T/garbage.log" 2>&1 <<'PY' &
+GPORT=20515
+python3 - "$T/good" $GPORT >"$T/garbage.log" 2>&1 <<'PY' &
 import socket, ssl, sys
 d, port = sys.argv[1], int(sys.argv[2])
 ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -217,6 +218,10 @@ for i in range(4):
         print("error", e, flush=True)
 PY
 garbage_pid=$!
+for _ in $(seq 1 100); do (exec 3<>/dev/tcp/127.0.0.1/$GPORT) 2>/dev/null && break; sleep 0.05; done
+# A new port makes the reload start the shipper afresh, its back-off at 1 s again.
+"$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Port /t REG_DWORD /d $GPORT >/dev/null
+"$ctl" reload || fail "reload"
 for _ in $(seq 1 400); do
   [[ $(grep -c answered "$T/garbage.log" 2>/dev/null) -ge 2 ]] && break
   sleep 0.05
@@ -226,6 +231,8 @@ done
 kill $garbage_pid 2>/dev/null || true; wait $garbage_pid 2>/dev/null || true
 say "reconnected after garbage; $("$ctl" status | tail -1)"
 start_rsyslog "$T/good" "$T/out.log"
+"$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Port /t REG_DWORD /d $PORT >/dev/null
+"$ctl" reload || fail "reload"
 wait_pending_zero 90
 check_arrived "$T/out.log" 6001 6010 >/dev/null || fail "rows 6001-6010 after the faults"
 say "ok"
