@@ -45,24 +45,30 @@ make_ca() {  # dir
 }
 make_ca "$T/good"
 make_ca "$T/other"
+# A certificate of the good CA for another name.
+openssl req -newkey rsa:2048 -nodes -keyout "$T/good/elsewhere.key" -out "$T/good/elsewhere.csr" -subj "/CN=elsewhere.test" 2>/dev/null
+printf 'subjectAltName=DNS:elsewhere.test\n' >"$T/good/elsewhere.ext"
+openssl x509 -req -in "$T/good/elsewhere.csr" -CA "$T/good/ca.pem" -CAkey "$T/good/ca.key" -CAcreateserial \
+  -out "$T/good/elsewhere.pem" -days 2 -extfile "$T/good/elsewhere.ext" 2>/dev/null
 
-start_rsyslog() {  # ca-dir output-file
+start_rsyslog() {  # ca-dir output-file [port [cert-name [extra input parameters]]]
+  local port=${3:-$PORT} cert=${4:-server} extra=${5:-}
   mkdir -p "$T/rswork"
   cat >"$T/rsyslog.conf" <<CONF
 global(workDirectory="$T/rswork")
 module(load="imrelp" tls.tlslib="openssl")
 main_queue(queue.type="Direct")
 template(name="sd" type="string" string="%structured-data%\n")
-input(type="imrelp" port="$PORT" address="127.0.0.1" tls="on" tls.caCert="$1/ca.pem" tls.myCert="$1/server.pem" tls.myPrivKey="$1/server.key")
+input(type="imrelp" port="$port" address="127.0.0.1" tls="on" tls.caCert="$1/ca.pem" tls.myCert="$1/$cert.pem" tls.myPrivKey="$1/$cert.key" $extra)
 *.* action(type="omfile" file="$2" template="sd" flushOnTXEnd="on")
 CONF
   rsyslogd -n -iNONE -f "$T/rsyslog.conf" >>"$T/rsyslog.log" 2>&1 &
   rs_pid=$!
   for _ in $(seq 1 100); do
-    (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && return 0
+    (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null && return 0
     sleep 0.05
   done
-  fail "rsyslog did not listen on $PORT"
+  fail "rsyslog did not listen on $port"
 }
 
 start_service() {
@@ -192,6 +198,71 @@ grep -q "not trusted" "$T/service.log" || fail "no diagnostic line on the untrus
 [[ "$(pending)" == "10" ]] || fail "pending with an untrusted collector: $(pending)"
 say "refused: $line"
 
+# Points the shipper at `port` and reloads: a changed value starts it afresh (back-off at 1 s).
+point_to() {  # port
+  "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Port /t REG_DWORD /d "$1" >/dev/null
+  "$ctl" reload || fail "reload"
+}
+# Waits until the status line holds `text`.
+wait_status() {  # text
+  for _ in $(seq 1 200); do
+    "$ctl" status | grep -q "$1" && return 0
+    sleep 0.05
+  done
+  fail "status never said '$1': $("$ctl" status | tail -1)"
+}
+
+say "scene: a collector whose certificate names another host gets nothing"
+kill -9 $rs_pid; wait $rs_pid 2>/dev/null || true
+start_rsyslog "$T/good" "$T/other.log" 20516 elsewhere
+point_to 20516
+wait_status "not trusted: hostname mismatch"
+[[ ! -s $T/other.log ]] || fail "the collector for another name received rows"
+say "refused: $("$ctl" status | tail -1)"
+
+say "scene: an anonymous TLS server (no certificate) is refused"
+python3 - 20517 >"$T/anon.log" 2>&1 <<'PY' &
+import socket, ssl, sys
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+ctx.maximum_version = ssl.TLSVersion.TLSv1_2
+ctx.set_ciphers("aNULL:@SECLEVEL=0")
+srv = socket.socket()
+srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+srv.bind(("127.0.0.1", int(sys.argv[1])))
+srv.listen(4)
+while True:
+    conn, _ = srv.accept()
+    try:
+        tls = ctx.wrap_socket(conn, server_side=True)
+        print("handshake completed", flush=True)
+        tls.recv(4096)
+    except Exception as e:
+        print("refused:", e, flush=True)
+    conn.close()
+PY
+anon_pid=$!
+for _ in $(seq 1 100); do (exec 3<>/dev/tcp/127.0.0.1/20517) 2>/dev/null && break; sleep 0.05; done
+point_to 20517
+wait_status "handshake with the collector failed"
+kill $anon_pid 2>/dev/null || true; wait $anon_pid 2>/dev/null || true
+! grep -q "handshake completed" "$T/anon.log" || fail "a handshake without a server certificate completed"
+say "refused: $("$ctl" status | tail -1)"
+
+say "scene: a collector that asks for a client certificate"
+start_rsyslog "$T/good" "$T/client.log" 20518 server 'tls.authMode="certvalid"'
+point_to 20518
+"$fill" 5
+sleep 1
+[[ ! -s $T/client.log ]] || fail "rows arrived without a client certificate"
+"$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v ClientCert /t REG_SZ /d "$T/good/server.pem" >/dev/null
+"$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v ClientKey /t REG_SZ /d "$T/good/server.key" >/dev/null
+"$ctl" reload || fail "reload"
+wait_pending_zero 30
+check_arrived "$T/client.log" 6001 6015 >/dev/null || fail "rows 6001-6015 with a client certificate"
+"$ctl" reg delete 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v ClientCert /f >/dev/null 2>&1 ||
+  "$ctl" reg delete 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v ClientCert >/dev/null
+say "client certificate accepted"
+
 say "scene: a collector that answers garbage and one that closes mid-frame"
 kill -9 $rs_pid; wait $rs_pid 2>/dev/null || true
 rs_pid=
@@ -234,5 +305,7 @@ start_rsyslog "$T/good" "$T/out.log"
 "$ctl" reg add 'HKLM\SOFTWARE\Tovrel\AuditCollector' /v Port /t REG_DWORD /d $PORT >/dev/null
 "$ctl" reload || fail "reload"
 wait_pending_zero 90
-check_arrived "$T/out.log" 6001 6010 >/dev/null || fail "rows 6001-6010 after the faults"
+"$fill" 5
+wait_pending_zero 30
+check_arrived "$T/out.log" 6016 6020 >/dev/null || fail "rows 6016-6020 after the faults"
 say "ok"
