@@ -26,7 +26,16 @@ std::string FormatAuditShipperStatus(const AuditShipperStatus& status) {
 CAuditShipper::CAuditShipper(const AuditShipperDeps& deps, AuditSyslogIdentity identity)
     : m_deps(deps), m_identity(std::move(identity)) {}
 
-CAuditShipper::~CAuditShipper() { Stop(); }
+CAuditShipper::~CAuditShipper() {
+    // The thread uses this object: it must have ended, however long its last connect takes.
+    Stop();
+    WaitFinished();
+}
+
+void CAuditShipper::WaitFinished() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_finished.wait(lock, [this] { return !m_bRunning; });
+}
 
 void CAuditShipper::SetIdentity(AuditSyslogIdentity identity) {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -44,6 +53,8 @@ void CAuditShipper::Apply(const AuditCollectorConfig& config) {
         }
     }
     Stop();
+    // Never two threads on the one database connection and parser.
+    WaitFinished();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_config = config;
     // The last acknowledged row stays known across a reload.
@@ -178,6 +189,7 @@ void CAuditShipper::Run(AuditCollectorConfig config) {
     uint32_t lastProgress = 0;
     std::vector<AuditOutboxRow> rows;
     std::vector<int64_t> acked;
+    std::vector<int64_t> unmarked;  // acknowledged, not yet marked sent
     std::string error;
 
     const auto drop = [&](const std::string& why) {
@@ -241,16 +253,17 @@ void CAuditShipper::Run(AuditCollectorConfig config) {
             before = acked.size();
             alive = ReadFrames(*stream, session, 0, acked, opened, error);
         }
-        if (!acked.empty()) {
-            lastProgress = m_deps.clock->GetTickCount();
-            // Only what the collector acknowledged is marked; should marking fail, the rows
-            // go again (at least once).
-            if (m_deps.outbox->MarkUploaded(acked, UploadTimeText())) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                for (int64_t id : acked) {
-                    if (id > m_status.nLastAckedId) m_status.nLastAckedId = id;
-                }
+        if (!acked.empty()) lastProgress = m_deps.clock->GetTickCount();
+        // Only what the collector acknowledged is marked. Marking that fails (the database
+        // busy too long) is tried again with the next acknowledgements; should the service end
+        // first, those rows go again at the next start (at least once).
+        unmarked.insert(unmarked.end(), acked.begin(), acked.end());
+        if (!unmarked.empty() && m_deps.outbox->MarkUploaded(unmarked, UploadTimeText())) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (int64_t id : unmarked) {
+                if (id > m_status.nLastAckedId) m_status.nLastAckedId = id;
             }
+            unmarked.clear();
         }
         if (!alive) {
             drop(error);
@@ -273,10 +286,11 @@ void CAuditShipper::Run(AuditCollectorConfig config) {
             while (session.IsOpen() && TicksSince(m_deps.clock->GetTickCount(), start) < kCloseWaitMs &&
                    ReadFrames(*stream, session, kCloseWaitMs, acked, opened, error)) {
             }
-            if (!acked.empty()) m_deps.outbox->MarkUploaded(acked, UploadTimeText());
+            unmarked.insert(unmarked.end(), acked.begin(), acked.end());
         }
     }
     stream.reset();
+    if (!unmarked.empty()) m_deps.outbox->MarkUploaded(unmarked, UploadTimeText());
     std::lock_guard<std::mutex> lock(m_mutex);
     m_status.bConnected = false;
     m_bRunning = false;

@@ -66,7 +66,8 @@ public:
     // Takes a (re)read configuration: starts shipping, stops it, or reconnects with the new
     // settings. A configuration equal to the one in force changes nothing.
     void Apply(const AuditCollectorConfig& config);
-    // Ends the session and the thread (waits for it).
+    // Ends the session and the thread, waiting for it at most kStopWaitMs (the service's stop
+    // sequence may not hang on a collector); the destructor waits for it in any case.
     void Stop();
     // Looks for new rows now instead of at the next poll.
     void Wake() { m_wake.Wake(); }
@@ -79,6 +80,7 @@ private:
     bool ReadFrames(ITlsStream& stream, CRelpClientSession& session, uint32_t waitMs, std::vector<int64_t>& acked,
                     bool& opened, std::string& error);
     void SetError(const std::string& error, uint32_t backoffMs);
+    void WaitFinished();
     std::string UploadTimeText();
     uint32_t Random();
 
