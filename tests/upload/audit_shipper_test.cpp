@@ -162,6 +162,22 @@ TEST_F(AuditShipperTest, AnUntrustedCollectorGetsNothingAndTheDiagnosticSaysWhy)
     EXPECT_EQ(CountPendingRows(), 3);
 }
 
+TEST_F(AuditShipperTest, ARefusingCollectorIsTriedAgainAfterOneTwoAndFourSecondsWithJitter) {
+    InsertRows(1);
+    collector.refuseWith = "cannot connect to collector.test:2514: Connection refused";
+    shipper.Apply(collectorConfig);
+    ASSERT_TRUE(WaitFor([&] { return collector.AttemptTicks().size() >= 4; }));
+    shipper.Stop();
+    const std::vector<uint32_t> ticks = collector.AttemptTicks();
+    const uint32_t bases[] = {1000, 2000, 4000};
+    for (size_t i = 0; i < 3; ++i) {
+        const uint32_t waited = ticks[i + 1] - ticks[i];
+        EXPECT_GE(waited, bases[i]) << "wait " << i;
+        EXPECT_LE(waited, bases[i] + bases[i] / 4) << "wait " << i;
+    }
+    EXPECT_EQ(CountPendingRows(), 1);
+}
+
 TEST_F(AuditShipperTest, NoCollectorConfiguredStartsNothing) {
     AuditCollectorConfig off;
     off.tls.strHost = "collector.test";  // a host alone, not enabled

@@ -50,6 +50,7 @@ int64_t IdOf(const std::string& message) {
 std::unique_ptr<ITlsStream> FakeCollector::Connect(const TlsClientSettings& settings, std::string& error) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lastSettings = settings;
+    m_attemptTicks.push_back(m_clock.GetTickCount());
     if (!refuseWith.empty()) {
         error = refuseWith;
         return nullptr;
@@ -92,6 +93,11 @@ std::vector<int64_t> FakeCollector::ReceivedIds() const {
     std::vector<int64_t> ids;
     for (const std::string& m : m_messages) ids.push_back(IdOf(m));
     return ids;
+}
+
+std::vector<uint32_t> FakeCollector::AttemptTicks() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_attemptTicks;
 }
 
 std::vector<std::string> FakeCollector::Messages() const {

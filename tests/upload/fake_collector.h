@@ -30,6 +30,8 @@ public:
     bool garbage = false;          // the next connection answers "open" with bytes that are no frame
 
     std::vector<int64_t> ReceivedIds() const;
+    // The clock's tick at every connection attempt, refused ones included.
+    std::vector<uint32_t> AttemptTicks() const;
     std::vector<std::string> Messages() const;
     int Connections() const;
     TlsClientSettings LastSettings() const;
@@ -42,6 +44,7 @@ private:
     std::map<uint64_t, int> m_messagesOn;
     std::vector<std::string> m_messages;
     TlsClientSettings m_lastSettings;
+    std::vector<uint32_t> m_attemptTicks;
 };
 
 }  // namespace corvane::test
