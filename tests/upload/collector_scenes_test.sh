@@ -53,6 +53,8 @@ openssl x509 -req -in "$T/good/elsewhere.csr" -CA "$T/good/ca.pem" -CAkey "$T/go
 
 start_rsyslog() {  # ca-dir output-file [port [cert-name [extra input parameters]]]
   local port=${3:-$PORT} cert=${4:-server} extra=${5:-}
+  # One collector at a time: the one before goes first, so that none outlives the test.
+  if [[ -n $rs_pid ]]; then kill -9 $rs_pid 2>/dev/null || true; wait $rs_pid 2>/dev/null || true; fi
   mkdir -p "$T/rswork"
   cat >"$T/rsyslog.conf" <<CONF
 global(workDirectory="$T/rswork")
