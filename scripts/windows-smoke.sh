@@ -100,6 +100,8 @@ echo "RSAKey stored"
 source "$(dirname "$0")/windows-smoke-lan.sh"
 # shellcheck source=scripts/windows-smoke-stream.sh
 source "$(dirname "$0")/windows-smoke-stream.sh"
+# shellcheck source=scripts/windows-smoke-audit.sh
+source "$(dirname "$0")/windows-smoke-audit.sh"
 
 run net stop Corvane
 expect_rc 0 "net stop Corvane"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audit/audit_schema.h"
+#include "audit/audit_upload_schema.h"
 #include "platform/text.h"
 
 namespace corvane {
@@ -127,6 +128,9 @@ sqlite3* CAuditDatabase::OpenAndPrepare() {
         sqlite3_close(db);
         return nullptr;
     }
+    // The upload's index and the database's id; inserts do not depend on them, so a failure
+    // here leaves the work to the shipper's own open.
+    EnsureAuditUploadSchema(db, *m_platform.system);
     return db;
 }
 
@@ -141,6 +145,7 @@ bool CAuditDatabase::ExecAuditUtf8(std::string_view sql) {
         m_platform.clock->Sleep(kRetryDelayMs);
         rc = sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr);
     }
+    if (rc == SQLITE_OK && m_onWritten) m_onWritten();
     return rc == SQLITE_OK;
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -44,6 +45,9 @@ public:
     bool ExecAudit(std::u16string_view sql);
     bool ExecAuditUtf8(std::string_view sql);
     bool IsOpen() const { return m_pDb.load() != nullptr; }
+    // Called after every statement that succeeded (the audit shipper looks for new rows then).
+    // Set before any insert runs.
+    void SetOnWritten(std::function<void()> onWritten) { m_onWritten = std::move(onWritten); }
 
     static constexpr int kBusyHandlerTries = 100;
     static constexpr int kExecRetries = 100;
@@ -57,6 +61,7 @@ private:
     AuditDbSettings m_settings;
     std::mutex m_openMutex;               // serialises the first open
     std::atomic<sqlite3*> m_pDb {nullptr};  // null until opened; closed only by the destructor
+    std::function<void()> m_onWritten;
 };
 
 }  // namespace corvane

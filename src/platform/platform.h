@@ -26,6 +26,7 @@
 #include "platform/system.h"
 #include "platform/system_messages.h"
 #include "platform/threads.h"
+#include "platform/tls_streams.h"
 
 namespace corvane {
 
@@ -51,6 +52,7 @@ struct Platform {
     IFolderFiles* folderFiles = nullptr;
     IBluetoothRadios* bluetoothRadios = nullptr;
     IPcSoftware* pcSoftware = nullptr;
+    ITlsStreams* tlsStreams = nullptr;  // null where no TLS backend exists
 };
 
 // Owns the objects of one backend and hands them out as a Platform.

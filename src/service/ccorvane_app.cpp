@@ -169,6 +169,7 @@ void CCorvaneApp::RunService() {
     }
     SetState(Svc::Running);
     ReportStatus();
+    if (m_hooks.StartAuditShipper) m_hooks.StartAuditShipper();
     if (m_hooks.EnumerateSessions) {
         m_platform.threads->CreateThread([this] {
             m_platform.clock->Sleep(kEnumerateDelayMilliseconds);
@@ -199,12 +200,18 @@ uint32_t CCorvaneApp::ServiceCtrlHandler(uint32_t control, uint32_t eventType, v
             }
             return WinError::Success;
         default:
+            // Controls 128-255 are the service's own (sc control Corvane N).
+            if (control >= 128 && control <= 255 && m_hooks.OnUserControl && m_hooks.OnUserControl(control)) {
+                return WinError::Success;
+            }
             return WinError::CallNotImplemented;
     }
 }
 
 void CCorvaneApp::StopSequence() {
     m_bStop = 1;
+    // The shipper ends its session with the collector while the sockets still work.
+    if (m_hooks.StopAuditShipper) m_hooks.StopAuditShipper();
 
     // Tell the logon component that no Bluetooth service is available any more. The notice has a
     // thread of its own, so that a component that never answers cannot hold the stop up; the

@@ -51,6 +51,12 @@ struct ServiceHooks {
     // file).
     std::function<void()> ReportStartProblems;
 
+    // The audit shipper: started once the service runs, stopped first in the stop sequence; a
+    // user-defined control (128-255) goes to OnUserControl, which tells whether it knew it.
+    std::function<void()> StartAuditShipper;
+    std::function<void()> StopAuditShipper;
+    std::function<bool(uint32_t control)> OnUserControl;
+
     // The parts the composition root could not wire because their subsystem is not built yet
     // (handlers inside the channels and the session monitor), one name each.
     std::function<std::vector<std::string>()> UnwiredParts;

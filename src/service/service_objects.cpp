@@ -4,6 +4,9 @@
 
 #include "audit/audit_database.h"
 #include "audit/audit_log.h"
+#include "audit/audit_outbox.h"
+#include "upload/audit_collector_config.h"
+#include "upload/audit_shipper.h"
 #include "channel/remote_session_ops.h"
 #include "channel/status_notification.h"
 #include "device/cdev_pcsc.h"
@@ -51,9 +54,16 @@ void CServiceObjects::Wire(CCorvaneApp& app) {
     WireStreamChannel(app);
     WireBluetooth(app);
     // What corvane-ctl devices and sessions show, where the platform has a control tool's channel.
+    WireAuditShipper(app);
     if (m_platform.serviceHost) {
-        m_platform.serviceHost->SetQueryHandler(MakeSnapshotQueryHandler(
-            {config, *m_platform.clock, m_pNetDevices.get(), m_pDevices.get(), m_pSessionMonitor.get()}));
+        ServiceQueryHandler snapshots = MakeSnapshotQueryHandler(
+            {config, *m_platform.clock, m_pNetDevices.get(), m_pDevices.get(), m_pSessionMonitor.get()});
+        m_platform.serviceHost->SetQueryHandler(
+            [this, snapshots](std::string_view question, std::vector<std::string>& lines) {
+                if (question != kAuditShipperQuestion) return snapshots(question, lines);
+                lines.push_back(FormatAuditShipperStatus(m_pAuditShipper->Status()));
+                return true;
+            });
     }
 
     // Installation verbs.
@@ -355,6 +365,30 @@ void CServiceObjects::WireStreamChannel(CCorvaneApp& app) {
     };
     hooks.SendStatusNotification = [this, &config](const uint8_t* bleStatus, size_t size) {
         SendStatusNotification(*m_platform.sockets, config.g_wLogonPortTcp.load(), bleStatus, size);
+    };
+}
+
+void CServiceObjects::WireAuditShipper(CCorvaneApp& app) {
+    ServiceHooks& hooks = app.Hooks();
+    Configuration& config = app.Config();
+    m_pAuditOutbox = std::make_unique<CAuditOutbox>(m_platform);
+    m_pAuditShipper = std::make_unique<CAuditShipper>(
+        AuditShipperDeps {m_platform.clock, m_platform.threads, m_platform.system, m_platform.tlsStreams,
+                          m_pAuditOutbox.get(), m_platform.diagnostics},
+        AuditSyslogIdentity {});
+    // The computer's name and host GUID are known once the configuration is loaded.
+    hooks.StartAuditShipper = [this, &config] {
+        m_pAuditShipper->SetIdentity(
+            AuditSyslogIdentity {Utf16ToUtf8(config.g_strComputerName), Utf16ToUtf8(config.g_strHostGuid), ""});
+        m_pAuditShipper->Apply(LoadAuditCollectorConfig(*m_platform.registry));
+    };
+    hooks.StopAuditShipper = [this] { m_pAuditShipper->Stop(); };
+    // A new row is shipped at once rather than at the next poll.
+    m_pAuditDb->SetOnWritten([this] { m_pAuditShipper->Wake(); });
+    hooks.OnUserControl = [this](uint32_t control) {
+        if (control != kAuditCollectorReloadControl) return false;
+        m_pAuditShipper->Apply(LoadAuditCollectorConfig(*m_platform.registry));
+        return true;
     };
 }
 

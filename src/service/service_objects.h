@@ -35,6 +35,8 @@ class CShutdownTimer;
 class CRemoteSessionOps;
 class CRadioMonitor;
 class CAuditLog;
+class CAuditOutbox;
+class CAuditShipper;
 class CEventLog;
 class CSessionActions;
 class CSessionChangeQueue;
@@ -80,6 +82,7 @@ private:
     void WireStreamChannel(CCorvaneApp& app);
     void WireBluetooth(CCorvaneApp& app);
     void WireRemoteSessionOps(Configuration& config);
+    void WireAuditShipper(CCorvaneApp& app);
 
     Platform& m_platform;
     // Texts in the language of the service's account, chosen once at start.
@@ -90,6 +93,9 @@ private:
     std::unique_ptr<CEventLog> m_pEventLog;
     std::unique_ptr<CAuditDatabase> m_pAuditDb;
     std::unique_ptr<CAuditLog> m_pAuditLog;
+    // Shipping the audit rows to the collector: its own database connection and thread.
+    std::unique_ptr<CAuditOutbox> m_pAuditOutbox;
+    std::unique_ptr<CAuditShipper> m_pAuditShipper;
     // The device map and the session monitor with its actions.
     std::unique_ptr<DeviceMap> m_pDevices;
     std::unique_ptr<CSessionRecords> m_pSessionRecords;

@@ -36,7 +36,7 @@ TEST_F(AuditDatabaseTest, FirstInsertOnCleanMachineCreatesEncryptedOwnerOnlyFile
     RawDb raw(DbPath(), &kAuditPassphrase);
     EXPECT_EQ(raw.Scalar("SELECT group_concat(name, ',') FROM (SELECT name FROM sqlite_master WHERE type='index' "
                          "AND name LIKE 'index_%' ORDER BY name);"),
-              "index_vsc_log_dev,index_vsc_log_op");
+              "index_vsc_log_dev,index_vsc_log_op,index_vsc_log_upload");
     EXPECT_EQ(raw.Scalar("SELECT count(*) FROM pragma_table_info('vsc_log');"), "17");
 }
 

@@ -73,7 +73,7 @@ TEST_F(AuditFaultTest, FullDiskOnACleanMachineCreatesNoHalfSchema) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at("id"), "1");
     RawDb raw(DbPath(), &kAuditPassphrase);
-    EXPECT_EQ(raw.Scalar("SELECT count(*) FROM sqlite_master WHERE type='index' AND name LIKE 'index_vsc_log_%';"), "2");
+    EXPECT_EQ(raw.Scalar("SELECT count(*) FROM sqlite_master WHERE type='index' AND name LIKE 'index_vsc_log_%';"), "3");
 }
 
 TEST_F(AuditFaultTest, ReadOnlyFileLosesTheRowUntouchedAndIsRetriedLater) {

@@ -170,6 +170,36 @@ TEST_F(LifecycleTest, ControlsAreAnsweredAsTheManagerExpects) {
     EXPECT_EQ(run.Finish(), 0);
 }
 
+TEST_F(LifecycleTest, TheServicesOwnControlsGoToTheirHookAndTheShipperRunsWhileTheServiceRuns) {
+    std::vector<uint32_t> userControls;
+    std::vector<std::string> shipper;
+    hooks.OnUserControl = [&](uint32_t control) {
+        userControls.push_back(control);
+        return control == 200;
+    };
+    hooks.StartAuditShipper = [&] { shipper.push_back("start"); };
+    hooks.StopAuditShipper = [&] { shipper.push_back("stop"); };
+    Run run(tp.Get(), hooks);
+    ASSERT_TRUE(tp.serviceHost.WaitForState(Svc::Running));
+    EXPECT_EQ(shipper, std::vector<std::string>({"start"}));
+    const struct {
+        const char* label;
+        uint32_t control;
+        uint32_t expected;
+    } cases[] = {
+        {"reload", 200, 0},
+        {"own but unknown", 201, 120},
+        {"lowest own", 128, 120},
+        {"not an own control", 127, 120},
+        {"beyond the own range", 256, 120},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tp.serviceHost.Control(c.control), c.expected) << c.label;
+    EXPECT_EQ(userControls, std::vector<uint32_t>({200, 201, 128}));
+    EXPECT_EQ(tp.serviceHost.Control(Svc::ControlStop), 0u);
+    EXPECT_EQ(run.Finish(), 0);
+    EXPECT_EQ(shipper, std::vector<std::string>({"start", "stop"}));
+}
+
 TEST_F(LifecycleTest, DispatcherFailureStartsNoWorkerAndExitsWithMinusTwo) {
     RecordingHooks();
     tp.serviceHost.dispatcherFails = true;

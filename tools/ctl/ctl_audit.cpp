@@ -15,6 +15,7 @@
 
 #include "audit/audit_database.h"
 #include "audit/audit_event_names.h"
+#include "audit/audit_outbox.h"
 #include "audit/audit_reader.h"
 #include "ctl_commands.h"
 #include "service/service_snapshot.h"
@@ -139,7 +140,24 @@ private:
 };
 }  // namespace
 
+// How many rows wait for the collector, read without changing the file.
+int RunAuditPending() {
+    posix::PosixSystem system(posix::StateRoot::FromEnvironment());
+    std::u16string directory;
+    std::u16string path;
+    if (GetAuditDbPath(system, directory, path) != 0) return Fail("cannot find the program data folder");
+    std::string error;
+    const int64_t pending = CountPendingAuditRows(path, kAuditPassphrase, error);
+    if (pending < 0) return Fail(error);
+    std::printf("%lld\n", static_cast<long long>(pending));
+    return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the output");
+}
+
 int RunAudit(const Args& args) {
+    if (!args.empty() && args[0] == "--pending") {
+        if (args.size() != 1) return UsageFail("usage: corvane-ctl audit --pending");
+        return RunAuditPending();
+    }
     AuditArgs options;
     if (const std::string error = ParseAuditArgs(args, options); !error.empty()) return UsageFail(error);
 

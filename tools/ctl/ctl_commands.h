@@ -14,6 +14,7 @@ int RunStatus(const Args& args);   // ctl_service.cpp
 int RunStop(const Args& args);     // ctl_service.cpp
 int RunPower(const Args& args);    // ctl_service.cpp
 int RunControl(const Args& args);  // ctl_service.cpp
+int RunReload(const Args& args);   // ctl_service.cpp
 int RunReg(const Args& args);      // ctl_reg.cpp
 int RunSession(const Args& args);  // ctl_session.cpp
 int RunAudit(const Args& args);    // ctl_audit.cpp

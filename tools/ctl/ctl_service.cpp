@@ -20,6 +20,7 @@
 #include "platform/posix/state_root.h"
 #include "platform/text.h"
 #include "platform/types.h"
+#include "upload/audit_collector_config.h"
 
 namespace corvane::ctl {
 
@@ -95,6 +96,14 @@ int RunStatus(const Args& args) {
     }
     if (err != 0) return Fail(std::string("control socket: ") + std::strerror(err));
     print(reply.state);
+    // One line on the audit shipper while it is configured, from a service that answers the
+    // question (without a collector the output stays the one line scripts wait for).
+    std::vector<std::string> lines;
+    if (!json && posix::SendQuery(SocketPath(), std::string(kAuditShipperQuestion), lines) == 0) {
+        for (const std::string& line : lines) {
+            if (line != kAuditShipperOffLine) std::printf("%s\n", line.c_str());
+        }
+    }
     return 0;
 }
 
@@ -134,6 +143,16 @@ int RunPower(const Args& args) {
     posix::ControlReply reply;
     if (int rc = Send({Svc::ControlPowerEvent, eventType, 0}, reply)) return rc;
     std::printf("%u\n", reply.result);
+    return 0;
+}
+
+// Rereads the audit collector's registry values: the same user-defined control as
+// "sc control Corvane 200" on Windows.
+int RunReload(const Args& args) {
+    if (!args.empty()) return UsageFail("usage: corvane-ctl reload");
+    posix::ControlReply reply;
+    if (int rc = Send({kAuditCollectorReloadControl, 0, 0}, reply)) return rc;
+    if (reply.result != 0) return Fail("the service refused the reload control (error " + std::to_string(reply.result) + ")");
     return 0;
 }
 

@@ -29,6 +29,7 @@
 #include "platform/posix/posix_system.h"
 #include "platform/posix/posix_system_messages.h"
 #include "platform/posix/posix_threads.h"
+#include "platform/posix/posix_tls_streams.h"
 #include "platform/posix/state_root.h"
 #include "platform/text.h"
 
@@ -71,6 +72,7 @@ public:
         m_platform.folderFiles = &m_folderFiles;
         m_platform.bluetoothRadios = &m_bluetoothRadios;
         m_platform.pcSoftware = &m_pcSoftware;
+        m_platform.tlsStreams = &m_tlsStreams;
     }
     Platform& Get() override { return m_platform; }
     std::string StartProblem() override {
@@ -166,6 +168,7 @@ private:
     posix::PosixFolderFiles m_folderFiles;
     posix::PosixBluetoothRadios m_bluetoothRadios;
     posix::PosixPcSoftware m_pcSoftware;
+    posix::PosixTlsStreams m_tlsStreams;
     Platform m_platform;
     posix::PosixSessions m_sessions;
     std::unique_ptr<posix::LogindSessions> m_logind;

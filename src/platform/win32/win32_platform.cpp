@@ -23,6 +23,7 @@
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_system_messages.h"
 #include "platform/win32/win32_threads.h"
+#include "platform/win32/win32_tls_streams.h"
 
 namespace corvane {
 
@@ -51,6 +52,7 @@ public:
         m_platform.folderFiles = &m_folderFiles;
         m_platform.bluetoothRadios = &m_bluetoothRadios;
         m_platform.pcSoftware = &m_pcSoftware;
+        m_platform.tlsStreams = &m_tlsStreams;
     }
     Platform& Get() override { return m_platform; }
     // Windows reads the command line itself (GetCommandLineW).
@@ -77,6 +79,7 @@ private:
     win32::Win32FolderFiles m_folderFiles;
     win32::Win32BluetoothRadios m_bluetoothRadios;
     win32::Win32PcSoftware m_pcSoftware;
+    win32::Win32TlsStreams m_tlsStreams;
     DiagnosticLog m_diagnostics;
     Platform m_platform;
 };
