@@ -167,9 +167,11 @@ void CCorvaneApp::RunService() {
     for (auto* body : {&m_hooks.DatagramThread, &m_hooks.StreamListenerThread, &m_hooks.RadioMonitorThread}) {
         if (*body) m_platform.threads->CreateThread([this, body] { (*body)(*this); });
     }
+    // The shipper starts before the service reports that it runs: a reload control, which can
+    // come as soon as it runs, then always finds the shipper started.
+    if (m_hooks.StartAuditShipper) m_hooks.StartAuditShipper();
     SetState(Svc::Running);
     ReportStatus();
-    if (m_hooks.StartAuditShipper) m_hooks.StartAuditShipper();
     if (m_hooks.EnumerateSessions) {
         m_platform.threads->CreateThread([this] {
             m_platform.clock->Sleep(kEnumerateDelayMilliseconds);

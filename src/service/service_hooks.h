@@ -51,8 +51,9 @@ struct ServiceHooks {
     // file).
     std::function<void()> ReportStartProblems;
 
-    // The audit shipper: started once the service runs, stopped first in the stop sequence; a
-    // user-defined control (128-255) goes to OnUserControl, which tells whether it knew it.
+    // The audit shipper: started just before the service reports that it runs, stopped first in
+    // the stop sequence; a user-defined control (128-255) goes to OnUserControl, which tells
+    // whether it knew it.
     std::function<void()> StartAuditShipper;
     std::function<void()> StopAuditShipper;
     std::function<bool(uint32_t control)> OnUserControl;
