@@ -66,7 +66,15 @@ clang=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 # The fuzz targets are built in the asan tree when asan runs first; else fuzz has a tree of its own.
 fuzz_dir=build/fuzz
 asan_fuzz=()
-if [[ " $configs " == *" asan "*" fuzz "* ]]; then  # asan is built first
+asan_before_fuzz() {
+  local c seen=0
+  for c in $configs; do
+    [[ $c == asan ]] && seen=1
+    [[ $c == fuzz ]] && return $((seen == 0))
+  done
+  return 1
+}
+if asan_before_fuzz; then
   fuzz_dir=build/asan
   asan_fuzz=(-DCORVANE_FUZZ=ON)
 fi
@@ -93,11 +101,7 @@ build_config() {  # name
     asan) configure_and_build asan "${clang[@]}" -DCORVANE_SANITIZE=address "${asan_fuzz[@]}" -DCORVANE_BENCH=OFF \
             "${lean_flags[@]}" $(shared_sqlite) ;;
     tsan) configure_and_build tsan -DCORVANE_SANITIZE=thread -DCORVANE_BENCH=OFF "${lean_flags[@]}" $(shared_sqlite) ;;
-    fuzz) if [[ $fuzz_dir != build/fuzz ]]; then  # built with asan: there only when that build was
-            compgen -G "$fuzz_dir/bin/*_fuzz" >/dev/null || { echo "no fuzz target in $fuzz_dir"; return 1; }
-            return 0
-          fi
-          configure_and_build fuzz "${clang[@]}" -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF $(shared_sqlite) \
+    fuzz) configure_and_build fuzz "${clang[@]}" -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF $(shared_sqlite) \
             "${lean_flags[@]}" ;;
     windows) wait_for_windows_packages || return 1
              nice -n 10 bash scripts/windows-ci.sh build ;;
@@ -114,7 +118,12 @@ check_config() {  # name
   case $1 in
     # The login-manager scenes (a bus and a mock logind of their own) get a stage time of their own.
     default) run_ctest default -LE logind && timed "check default: logind scenes" run_ctest default -L logind ;;
-    asan) ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan ;;
+    # The fuzz smoke on the asan tree follows asan's ctest in the same check, so that it too
+    # runs while the next configuration builds.
+    asan) local rc=0
+          ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan || rc=1
+          if [[ $fuzz_dir == build/asan ]]; then timed "check fuzz" bash scripts/fuzz-smoke.sh build/asan || rc=1; fi
+          return $rc ;;
     tsan) TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest tsan ;;
     fuzz) bash scripts/fuzz-smoke.sh "$fuzz_dir" ;;
     windows) bash scripts/windows-ci.sh check ;;
@@ -155,6 +164,7 @@ finish_check() {
 }
 
 for c in $configs; do
+  [[ $c == fuzz && $fuzz_dir == build/asan ]] && continue  # built and checked with asan
   echo "=== $c: build ==="
   built=1
   timed "build $c" build_config "$c" || built=0
