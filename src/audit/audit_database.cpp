@@ -6,6 +6,7 @@
 
 #include "audit/audit_schema.h"
 #include "audit/audit_upload_schema.h"
+#include "audit/cipher_vfs.h"
 #include "platform/text.h"
 
 namespace corvane {
@@ -14,14 +15,6 @@ namespace {
 constexpr const char* kCheckKeySql = "SELECT name FROM sqlite_master WHERE 1=2;";
 constexpr const char* kTableExistsSql = "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='vsc_log';";
 constexpr const char* kMigrateLocalUserSql = "ALTER TABLE vsc_log ADD localuser INTEGER;";
-constexpr std::string_view kCipherVfsPrefix = "multipleciphers-";
-
-// Files are always opened through the cipher's VFS: a VFS named without it is wrapped by it, so
-// that no page is ever written in clear.
-std::string CipherVfsName(const std::string& vfs) {
-    if (vfs.empty() || vfs.rfind(kCipherVfsPrefix, 0) == 0) return vfs;
-    return std::string(kCipherVfsPrefix) + vfs;
-}
 
 bool Exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;

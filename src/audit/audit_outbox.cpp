@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "audit/audit_upload_schema.h"
+#include "audit/cipher_vfs.h"
 #include "platform/text.h"
 
 namespace corvane {
@@ -12,12 +13,6 @@ constexpr int kBusyTimeoutMs = 2000;
 constexpr const char* kPendingSql = "SELECT * FROM vsc_log WHERE upload_flag = 0 AND id > ?1 ORDER BY id LIMIT ?2;";
 constexpr const char* kMarkSql = "UPDATE vsc_log SET upload_flag = 1, upload_time = ?1 WHERE id = ?2;";
 constexpr const char* kCountSql = "SELECT count(*) FROM vsc_log WHERE upload_flag = 0;";
-constexpr std::string_view kCipherVfsPrefix = "multipleciphers-";
-
-std::string CipherVfsName(const std::string& vfs) {
-    if (vfs.empty() || vfs.rfind(kCipherVfsPrefix, 0) == 0) return vfs;
-    return std::string(kCipherVfsPrefix) + vfs;
-}
 
 int64_t CountWith(sqlite3* db) {
     sqlite3_stmt* stmt = nullptr;
